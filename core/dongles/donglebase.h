@@ -1,0 +1,59 @@
+#pragma once
+
+#include "panelcore_global.h"
+#include "sdongle.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace Dongles {
+
+// One open USB-to-I2C adapter. Used only from the I2C worker thread.
+class PANELCORE_EXPORT DongleBase : public SDongle
+{
+public:
+    explicit DongleBase(const SDongle &identity = SDongle());
+    virtual ~DongleBase();
+
+    DongleBase(const DongleBase &) = delete;
+    DongleBase &operator=(const DongleBase &) = delete;
+
+    QString idText() const;
+    QString descriptionText() const;
+
+    unsigned char retries() const { return m_retries; }
+    void setRetries(unsigned char retries) { m_retries = retries; }
+    unsigned int dongleTypeId() const { return m_dongleTypeId; }
+    void setDongleTypeId(unsigned int typeId) { m_dongleTypeId = typeId; }
+
+    // May an adapter that the last scan did not list be kept? Adapters that
+    // cannot be enumerated while they are open say yes.
+    virtual bool canReuse();
+    // After a transfer: is the adapter gone? May put a status text into err.
+    virtual bool isDisconnected(QString &err, bool ok) const;
+
+    virtual bool hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
+                              QByteArray &data) = 0;
+    virtual bool hwWritePacket(QString &err, unsigned short address, const QByteArray &regAddr,
+                               const QByteArray &command, const QByteArray &data) = 0;
+    // The value comes back in buffer, least significant byte first, or, for
+    // adapters that move a single byte, straight in regValue.
+    virtual bool hwReadRegister(QString &err, unsigned short address, const QByteArray &regAddr,
+                                QByteArray &regValue, QByteArray &buffer, unsigned char flags) = 0;
+    virtual bool hwWriteRegister(QString &err, unsigned short address, const QByteArray &regAddr,
+                                 const QByteArray &regValue, const QByteArray &buffer,
+                                 unsigned char flags) = 0;
+    virtual void close() = 0;
+
+    // True for adapters that move a single byte and put a register read
+    // straight into regValue; all others fill the transfer buffer.
+    virtual bool deliversToRegValue() const { return false; }
+
+    bool operator==(const DongleBase &other) const { return SDongle::operator==(other); }
+
+private:
+    unsigned char m_retries = 1;
+    unsigned int m_dongleTypeId = 0;
+};
+
+} // namespace Dongles

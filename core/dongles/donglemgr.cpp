@@ -1,0 +1,157 @@
+#include "donglemgr.h"
+#include "dummydongle.h"
+
+#include <QMutexLocker>
+
+namespace Dongles {
+
+DongleMgr *DongleMgr::Instance = nullptr;
+unsigned int DongleMgr::NextDongleTypeID = 1;
+
+DongleMgr::DongleMgr(bool defaultUnderEmptyId)
+    : m_defaultUnderEmptyId(defaultUnderEmptyId)
+{
+    Instance = this;
+}
+
+DongleMgr::~DongleMgr()
+{
+    if (Instance == this)
+        Instance = nullptr;
+}
+
+DongleMgr *DongleMgr::GetInstance()
+{
+    return Instance;
+}
+
+void DongleMgr::registerScanFn(ScanFn fn)
+{
+    m_scanFns.insert(NextDongleTypeID++, std::move(fn));
+}
+
+DongleList DongleMgr::hwScan() const
+{
+    DongleList result;
+    for (auto it = m_scanFns.cbegin(); it != m_scanFns.cend(); ++it) {
+        const DongleList found = it.value()(*this);
+        if (!found.isEmpty()) {
+            for (const DonglePtr &dongle : found) {
+                dongle->setDongleTypeId(it.key());
+                result.append(dongle);
+            }
+            continue;
+        }
+        // Some adapters vanish from their own enumeration while we hold them
+        // open; keep those of this kind that say they may be reused.
+        for (const DonglePtr &dongle : m_dongles) {
+            if (dongle->dongleTypeId() == it.key() && dongle->canReuse()
+                && !result.contains(dongle))
+                result.append(dongle);
+        }
+    }
+    return result;
+}
+
+static bool hasIdText(const DongleMap &map, const DonglePtr &dongle)
+{
+    const QString id = dongle->idText();
+    for (const DonglePtr &other : map) {
+        if (other->idText() == id)
+            return true;
+    }
+    return false;
+}
+
+void DongleMgr::doScanForDongles(DongleMap &added, DongleMap &removed,
+                                 const QStringList &virtualIds)
+{
+    QMutexLocker locker(&m_lock);
+
+    const DongleMap old = m_dongles;
+    const DongleList found = hwScan();
+    m_dongles.clear();
+    m_defaultDongle.reset();
+
+    if (!found.isEmpty()) {
+        m_defaultDongle = found.first();
+        if (m_defaultUnderEmptyId)
+            m_dongles.insert(QString(), m_defaultDongle);
+        for (const DonglePtr &dongle : found)
+            m_dongles.insert(dongle->idText(), dongle);
+    }
+
+    if (m_dongles.isEmpty()) {
+        for (const QString &id : virtualIds)
+            m_dongles.insert(id, DummyDongle::Create(id.toLatin1().constData(), nullptr));
+    }
+
+    for (auto it = old.cbegin(); it != old.cend(); ++it) {
+        if (!hasIdText(m_dongles, it.value()))
+            removed.insert(it.key(), it.value());
+    }
+    for (auto it = m_dongles.cbegin(); it != m_dongles.cend(); ++it) {
+        if (!hasIdText(old, it.value()))
+            added.insert(it.key(), it.value());
+    }
+}
+
+DonglePtr DongleMgr::getDongle(const QString &id, QString &err) const
+{
+    QMutexLocker locker(&m_lock);
+    // With no adapter at all the default id must fail loudly too, or a
+    // transfer to nowhere would be reported as a success.
+    const DonglePtr dongle = id.isEmpty() ? m_defaultDongle : m_dongles.value(id);
+    if (!dongle)
+        err = QStringLiteral("Dongle[%1] has been removed or does not exist").arg(id);
+    return dongle;
+}
+
+void DongleMgr::addDongle(const DonglePtr &dongle)
+{
+    if (!dongle)
+        return;
+    QMutexLocker locker(&m_lock);
+    m_dongles.insert(dongle->idText(), dongle);
+}
+
+void DongleMgr::changeDongleId(const QString &oldId, const QString &newId)
+{
+    QMutexLocker locker(&m_lock);
+    auto it = m_dongles.find(oldId);
+    if (it == m_dongles.end())
+        return;
+    const DonglePtr dongle = it.value();
+    m_dongles.erase(it);
+    m_dongles.insert(newId, dongle);
+}
+
+void DongleMgr::doShutdown(const std::function<void(const QString &, const DonglePtr &)> &fn)
+{
+    QMutexLocker locker(&m_lock);
+    // The default adapter is filed twice (under the empty id too): close it once.
+    QList<DongleBase *> closed;
+    for (auto it = m_dongles.cbegin(); it != m_dongles.cend(); ++it) {
+        if (!closed.contains(it.value().get())) {
+            it.value()->close();
+            closed.append(it.value().get());
+        }
+        if (fn)
+            fn(it.key(), it.value());
+    }
+    m_dongles.clear();
+}
+
+DongleMap DongleMgr::dongles() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_dongles;
+}
+
+bool DongleMgr::isEmpty() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_dongles.isEmpty();
+}
+
+} // namespace Dongles

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "panelcore_global.h"
+
+#include <QMutex>
+#include <QWaitCondition>
+
+// Back-pressure between the worker and the main thread. A long script makes
+// the worker emit completions far faster than the main thread can take them;
+// unbounded, they pile up as one huge batch of queued events that freezes the
+// user interface. The worker calls sent() for every completion and waits
+// while too many are in flight; the main thread calls received() for each
+// one it has handled.
+class PANELCORE_EXPORT FlowControl
+{
+public:
+    explicit FlowControl(int window);
+
+    // Worker side. Waits while the window is full, but never forever: a main
+    // thread that is itself blocked must not deadlock the worker.
+    void sent();
+    // Main-thread side.
+    void received();
+    // No more waiting, ever: the receiver is going away.
+    void close();
+
+    int inFlight() const;
+
+private:
+    const int m_window;
+    mutable QMutex m_mutex;
+    QWaitCondition m_drained;
+    int m_inFlight = 0;
+    bool m_closed = false;
+};

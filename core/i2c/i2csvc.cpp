@@ -1,0 +1,221 @@
+#include "i2c/i2csvc.h"
+
+#include "i2c/flowcontrol.h"
+#include "i2c/i2cscript.h"
+#include "services/settings.h"
+#include "utils/utils.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLoggingCategory>
+
+namespace {
+
+// How many completions may wait in the main thread's queue before the worker
+// pauses: enough to keep the worker busy, few enough that one batch of
+// queued events never holds up the user interface for a frame.
+constexpr int CompletionWindow = 64;
+
+} // namespace
+
+I2cSvc *I2cSvc::m_instance = nullptr;
+
+I2cSvc *I2cSvc::getInstance()
+{
+    if (!m_instance) {
+        m_instance = new I2cSvc;
+        qAddPostRoutine([] { delete m_instance; });
+    }
+    return m_instance;
+}
+
+I2cSvc::I2cSvc()
+    : QObject(nullptr)
+    , m_flow(std::make_shared<FlowControl>(CompletionWindow))
+{
+    I2cTypes::registerMetaTypes();
+    get7BitLegalAddresses();
+
+    m_worker = new I2cWorker;
+    m_worker->setFlowControl(m_flow);
+    m_worker->moveToThread(&m_thread);
+    m_thread.setObjectName(QStringLiteral("I2cWorker"));
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+
+    connect(this, &I2cSvc::doInitialize, m_worker, &I2cWorker::doInitialize);
+    connect(this, &I2cSvc::doDisconnect, m_worker, &I2cWorker::doDisconnect);
+    connect(this, &I2cSvc::doScanForDongles, m_worker, &I2cWorker::doScanForDongles);
+    connect(this, &I2cSvc::doScanForSlaves, m_worker, &I2cWorker::doScanForSlaves);
+    connect(this, &I2cSvc::doVirtualSlave, m_worker, &I2cWorker::doVirtualSlave);
+    connect(this, &I2cSvc::doReadBulk, m_worker, &I2cWorker::doReadBulk);
+    connect(this, &I2cSvc::doWriteBulk, m_worker, &I2cWorker::doWriteBulk);
+    connect(this, &I2cSvc::doReadRegister, m_worker, &I2cWorker::doReadRegister);
+    connect(this, &I2cSvc::doWriteRegister, m_worker, &I2cWorker::doWriteRegister);
+    connect(this, &I2cSvc::doRunScript, m_worker, &I2cWorker::doRunScript);
+    connect(this, &I2cSvc::doPmbusCommands, m_worker, &I2cWorker::doPmbusCommands);
+
+    // Each completion frees its place in the flow-control window once it has
+    // been delivered here, before it is passed on.
+    const auto forward = [this](auto workerSignal, auto svcSignal) {
+        connect(m_worker, workerSignal, this, [this] { m_flow->received(); });
+        connect(m_worker, workerSignal, this, svcSignal);
+    };
+    forward(&I2cWorker::doneVirtualSlave, &I2cSvc::doneVirtualSlave);
+    forward(&I2cWorker::doneReadBulk, &I2cSvc::doneReadBulk);
+    forward(&I2cWorker::doneWriteBulk, &I2cSvc::doneWriteBulk);
+    forward(&I2cWorker::doneReadRegister, &I2cSvc::doneReadRegister);
+    forward(&I2cWorker::doneWriteRegister, &I2cSvc::doneWriteRegister);
+    forward(&I2cWorker::doneRunScript, &I2cSvc::doneRunScript);
+    forward(&I2cWorker::donePmbusCommands, &I2cSvc::donePmbusCommands);
+    connect(m_worker, &I2cWorker::eventProgress, this, &I2cSvc::eventProgress);
+    connect(m_worker, &I2cWorker::eventLogTxRx, this, &I2cSvc::eventLogTxRx);
+    connect(m_worker, &I2cWorker::eventDongleAdded, this, &I2cSvc::eventDongleAdded);
+    connect(m_worker, &I2cWorker::eventDongleRemoved, this, &I2cSvc::eventDongleRemoved);
+    connect(m_worker, &I2cWorker::eventSlaveAdded, this, &I2cSvc::eventSlaveAdded);
+    connect(m_worker, &I2cWorker::eventSlaveRemoved, this, &I2cSvc::eventSlaveRemoved);
+
+    connect(m_worker, &I2cWorker::eventLogText, this, [](const QString &text, QtMsgType type) {
+        switch (type) {
+        case QtWarningMsg:
+            qWarning().noquote() << text;
+            break;
+        case QtCriticalMsg:
+            qCritical().noquote() << text;
+            break;
+        default:
+            qDebug().noquote() << text;
+            break;
+        }
+    });
+
+    connect(Settings::getInstance(), &Settings::i2cSpeedChanged, m_worker,
+            &I2cWorker::doInitialize);
+
+    m_thread.start(QThread::InheritPriority);
+}
+
+I2cSvc::~I2cSvc()
+{
+    // The worker must not wait for completions nobody will take any more.
+    m_flow->close();
+    m_thread.quit();
+    m_thread.wait();
+    disconnect();
+    if (m_instance == this)
+        m_instance = nullptr;
+}
+
+QList<unsigned char> I2cSvc::get7BitLegalAddresses()
+{
+    return i2c_7bit_legal_addresses();
+}
+
+QStringList I2cSvc::parseScriptLine(const QString &line)
+{
+    return I2cScript::parseScriptLine(line);
+}
+
+bool I2cSvc::canParseScript(QString &err, const QStringList &lines)
+{
+    return I2cScript::canParseScript(err, lines);
+}
+
+void I2cSvc::setVSlaveFactory(I2cWorker::VSlaveFactory factory)
+{
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, factory] { worker->setVSlaveFactory(factory); },
+        Qt::BlockingQueuedConnection);
+}
+
+void I2cSvc::waitReadRegister(const QString &dat, const QByteArray &regAddr, signed char size,
+                              QByteArray &regValue, QString &err)
+{
+    const QString own = QStringLiteral("waitReadRegister");
+    QEventLoop loop;
+    // The loop is the context object: the connection ends with the loop.
+    connect(this, &I2cSvc::doneReadRegister, &loop,
+            [&](const QString &answerErr, const QString &ctx, const QString &, const QByteArray &,
+                const QByteArray &value) {
+                if (ctx != own)
+                    return;
+                err = answerErr;
+                regValue = value;
+                loop.quit();
+            });
+    emit doReadRegister(own, dat, regAddr, size);
+    loop.exec();
+}
+
+void I2cSvc::waitWriteRegister(const QString &dat, const QByteArray &regAddr,
+                               const QByteArray &regValue, QString &err)
+{
+    const QString own = QStringLiteral("waitWriteRegister");
+    QEventLoop loop;
+    connect(this, &I2cSvc::doneWriteRegister, &loop,
+            [&](const QString &answerErr, const QString &ctx, const QString &, const QByteArray &,
+                const QByteArray &) {
+                if (ctx != own)
+                    return;
+                err = answerErr;
+                loop.quit();
+            });
+    emit doWriteRegister(own, dat, regAddr, regValue);
+    loop.exec();
+}
+
+void I2cSvc::waitPmbusCommands(const QString &dat, QList<PmbusCommand> &commands, QString &err)
+{
+    const QString own = QStringLiteral("waitPmbusCommands");
+    QEventLoop loop;
+    connect(this, &I2cSvc::donePmbusCommands, &loop,
+            [&](const QString &answerErr, const QString &ctx, const QString &,
+                const QList<PmbusCommand> &answered) {
+                if (ctx != own)
+                    return;
+                err = answerErr;
+                commands = answered;
+                loop.quit();
+            });
+    emit doPmbusCommands(own, dat, commands);
+    loop.exec();
+}
+
+void I2cSvc::waitRunScript(const QString &dat, const QStringList &lines, QString &err)
+{
+    const QString own = QStringLiteral("waitRunScript");
+    QEventLoop loop;
+    connect(this, &I2cSvc::doneRunScript, &loop,
+            [&](const QString &answerErr, const QString &ctx, const QString &) {
+                if (ctx != own)
+                    return;
+                err = answerErr;
+                loop.quit();
+            });
+    emit doRunScript(own, dat, lines);
+    loop.exec();
+}
+
+QVariant I2cSvc::waitPmbusCommand(const QString &dat, const bool &isRead,
+                                  const bool &isBlockProtocol, const QString &command,
+                                  const QString &data)
+{
+    PmbusCommand pmbus;
+    pmbus.isRead = isRead;
+    pmbus.isBlockProtocol = isBlockProtocol ? 1 : 0;
+    pmbus.command = Utils::uintToHexBA(Utils::fromHexString(command), 2);
+    // The data keeps as many digits as were typed: "0001" is two bytes.
+    bool parsed = false;
+    const unsigned int value = data.toUInt(&parsed, 16);
+    const int digits = parsed ? int(qMin<qsizetype>(data.size(), 255)) : 0;
+    pmbus.data = Utils::uintToHexBA(value, static_cast<unsigned char>(digits));
+
+    QList<PmbusCommand> commands { pmbus };
+    QString err;
+    waitPmbusCommands(dat, commands, err);
+    if (!err.isEmpty() || !isRead)
+        return err;
+    QList<unsigned char> bytes;
+    for (char byte : commands.value(0).data)
+        bytes << static_cast<unsigned char>(byte);
+    return QVariant::fromValue(bytes);
+}

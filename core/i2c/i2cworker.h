@@ -1,0 +1,136 @@
+#pragma once
+
+#include "dongles/donglemgr.h"
+#include "i2c/i2ctypes.h"
+#include "i2c/ii2coperations.h"
+
+#include <QElapsedTimer>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class FlowControl;
+class VSlave;
+
+// The one object that touches the bus. It lives in the I2C worker thread and
+// is reached only through queued slot calls; every request ends with exactly
+// one done... signal carrying its error text (empty on success).
+class PANELCORE_EXPORT I2cWorker : public QObject, public II2cOperations
+{
+    Q_OBJECT
+
+public:
+    // Packets of a bulk transfer carry at most this many payload bytes, and
+    // their index and count are one byte each.
+    static constexpr int BulkPacketSize = 512;
+    static constexpr int MaxBulkPackets = 255;
+
+    // Makes the simulated slave for a DAT; may return null for a type that
+    // has none. The caller owns the slave.
+    using VSlaveFactory = std::function<VSlave *(const QString &dat)>;
+
+    I2cWorker();
+    ~I2cWorker() override;
+
+    Dongles::DongleMgr &dongleMgr() { return m_dongleMgr; }
+
+    // Set before the worker starts, or from its own thread.
+    void setVSlaveFactory(VSlaveFactory factory) { m_vslaveFactory = std::move(factory); }
+    void setFlowControl(std::shared_ptr<FlowControl> flow) { m_flow = std::move(flow); }
+
+    bool isVirtualSlave(const QString &dat) const { return m_vslaves.contains(dat); }
+
+    // Real adapter path of the low-level operations.
+    bool hwReadPacket(QString &err, const QString &dat, const QByteArray &regAddr,
+                      QByteArray &data) override;
+    bool hwWritePacket(QString &err, const QString &dat, const QByteArray &regAddr,
+                       const QByteArray &command, const QByteArray &data) override;
+    bool hwReadRegister(QString &err, const QString &dat, const QByteArray &regAddr,
+                        QByteArray &regValue, unsigned char flags) override;
+    bool hwWriteRegister(QString &err, const QString &dat, const QByteArray &regAddr,
+                         const QByteArray &regValue, unsigned char flags) override;
+
+    static QString errState(const QString &err);
+    static bool hwIsSlaveRemoved(const QString &err);
+
+public slots:
+    void doInitialize();
+    void doShutdown();
+    void doDisconnect();
+    void doScanForDongles();
+    void doScanForSlaves(const QString &dongleId, const ScanInstruction &scanInstruction);
+    void doVirtualSlave(const QString &ctx, const QString &dat, bool enable);
+    void doReadBulk(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                    const QByteArray &command, unsigned short size);
+    void doWriteBulk(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                     const QByteArray &command, const QByteArray &data, unsigned int packetDelay);
+    void doReadRegister(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                        signed char size);
+    void doWriteRegister(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                         const QByteArray &regValue);
+    void doRunScript(const QString &ctx, const QString &dat, const QStringList &lines);
+    void doPmbusCommands(const QString &ctx, const QString &dat,
+                         const QList<PmbusCommand> &commands);
+
+signals:
+    void doneVirtualSlave(const QString &err, const QString &ctx, const QString &dat, bool enable);
+    void doneReadBulk(const QString &err, const QString &ctx, const QString &dat,
+                      const QByteArray &regAddr, const QByteArray &command, const QByteArray &data);
+    void doneWriteBulk(const QString &err, const QString &ctx, const QString &dat,
+                       const QByteArray &regAddr, const QByteArray &command, const QByteArray &data);
+    void doneReadRegister(const QString &err, const QString &ctx, const QString &dat,
+                          const QByteArray &regAddr, const QByteArray &regValue);
+    void doneWriteRegister(const QString &err, const QString &ctx, const QString &dat,
+                           const QByteArray &regAddr, const QByteArray &regValue);
+    void doneRunScript(const QString &err, const QString &ctx, const QString &dat);
+    void donePmbusCommands(const QString &err, const QString &ctx, const QString &dat,
+                           const QList<PmbusCommand> &commands);
+    void eventLogText(const QString &text, QtMsgType type = QtDebugMsg);
+    void eventLogTxRx(const QString &dat, const QString &txrx, const QString &err);
+    void eventDongleAdded(const QString &dongleId, const QString &dongleDescription);
+    void eventDongleRemoved(const QString &dongleId, const QString &dongleDescription);
+    void eventSlaveAdded(const QString &dat);
+    void eventSlaveRemoved(const QString &dat);
+    void eventProgress(const QString &ctx, const QString &dat, int progressValue, int progressMax);
+
+protected:
+    // The operations that serve dat: a simulated slave's or the worker's own.
+    II2cOperations *getOperations(const QString &dat);
+
+    void logTxRx(const QString &txrx, const QString &err, const QString &dat);
+    void logText(const QString &text, const QString &err, QtMsgType type);
+
+private:
+    // The request bodies; each emits its completion and returns its error.
+    QString readBulk(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                     const QByteArray &command, unsigned short size);
+    QString writeBulk(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                      const QByteArray &command, const QByteArray &data, unsigned int packetDelay);
+    QString readRegister(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                         signed char size);
+    QString writeRegister(const QString &ctx, const QString &dat, const QByteArray &regAddr,
+                          const QByteArray &regValue);
+    QString pmbusCommands(const QString &ctx, const QString &dat,
+                          const QList<PmbusCommand> &commands);
+    // Every completion passes here first: it may wait for the main thread.
+    void beforeCompletion();
+
+    QStringList vslaveDongles() const;
+    bool probe(const QString &dat, const QString &type);
+
+    Dongles::DonglePtr resolve(const QString &dat, QString &err, unsigned short &address) const;
+    bool hwCheckCompleted(QString &err, const QString &dat, const Dongles::DonglePtr &dongle,
+                          bool ok, const char *operation);
+
+    Dongles::DongleMgr m_dongleMgr;
+    QMap<QString, QPointer<VSlave>> m_vslaves;
+    VSlaveFactory m_vslaveFactory;
+    std::shared_ptr<FlowControl> m_flow;
+    QElapsedTimer m_scriptTimer;
+    bool m_scanning = false;
+    bool m_debugLogging = false;
+};

@@ -1,0 +1,188 @@
+#include "commslog.h"
+
+#include "logger.h"
+#include "settings.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+CommsLog *CommsLog::m_instance = nullptr;
+
+CommsLog *CommsLog::getInstance()
+{
+    if (!m_instance) {
+        m_instance = new CommsLog;
+        qAddPostRoutine([] { delete m_instance; });
+    }
+    return m_instance;
+}
+
+CommsLog::CommsLog()
+{
+    connect(this, &CommsLog::dumpLogChanged, this, &CommsLog::switchDump);
+    // Opens and empties the dump file at every start.
+    emit dumpLogChanged(m_dumpLog);
+
+    // The I2C service (eventLogTxRx -> logTxRx) and the device manager
+    // (eventDevice* and eventModelState* -> the log* slots of the same name)
+    // are connected here once they exist.
+}
+
+CommsLog::~CommsLog()
+{
+    closeDump();
+    disconnect();
+    m_instance = nullptr;
+}
+
+void CommsLog::setDumpLog(bool dumpLog)
+{
+    if (m_dumpLog == dumpLog)
+        return;
+    m_dumpLog = dumpLog;
+    emit dumpLogChanged(m_dumpLog);
+}
+
+void CommsLog::setFilter(const QString &filter)
+{
+    if (m_filter == filter)
+        return;
+    m_filter = filter;
+    emit filterChanged(m_filter);
+}
+
+void CommsLog::logAttach(const QObject *obj)
+{
+    // A Device connects its six data signals here, each to the log* slot of
+    // the same name (eventBulkDataRead -> logBulkDataRead, ...); other objects
+    // are ignored.
+    Q_UNUSED(obj)
+}
+
+void CommsLog::logDetach(const QObject *obj)
+{
+    if (obj)
+        disconnect(obj, nullptr, this, nullptr);
+}
+
+void CommsLog::switchDump(bool on)
+{
+    closeDump();
+    if (!on)
+        return;
+
+    const QString path = Logger::ensureLogFolder() + QLatin1Char('/') + fileName();
+    m_dumpFile = new QFile(path, this);
+    if (!m_dumpFile->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
+        // The records are still kept and shown; only the file goes without.
+        qWarning().noquote() << QStringLiteral("Communication log file %1 cannot be opened: %2")
+                                    .arg(path, m_dumpFile->errorString());
+        closeDump();
+        return;
+    }
+    m_dumpFile->write("Source;DAT;Text;Err;Param1;Param2;\n");
+    m_dumpFile->flush();
+}
+
+void CommsLog::closeDump()
+{
+    if (!m_dumpFile)
+        return;
+    m_dumpFile->close();
+    delete m_dumpFile;
+}
+
+void CommsLog::appendHistory(const QString &line)
+{
+    m_history.append(line);
+    while (m_history.size() > maxHistoryLines)
+        m_history.removeFirst();
+}
+
+void CommsLog::doLogEvent(const QString &src, const QString &dat, const QString &text,
+                          const QString &err, const QString &param1, const QString &param2)
+{
+    const QString line = QStringLiteral("[%1] %2 %3 %4 %5 %6")
+                             .arg(src, dat, text, QString(), param1, param2);
+    if (m_filter.isEmpty() || line.contains(m_filter)) {
+        appendHistory(line);
+        emit eventLog(line, false);
+        if (!err.isEmpty()) {
+            appendHistory(err);
+            emit eventLog(err, true);
+        }
+    }
+
+    if (m_dumpLog && m_dumpFile && m_dumpFile->isOpen()) {
+        // Characters outside Latin-1 become "?".
+        m_dumpFile->write(QStringLiteral("%1;%2;%3;%4;%5;%6;\n")
+                              .arg(src, dat, text, err, param1, param2)
+                              .toLatin1());
+        m_dumpFile->flush();
+    }
+}
+
+void CommsLog::logTxRx(const QString &dat, const QString &txrx, const QString &err)
+{
+    doLogEvent(QStringLiteral("i2cSvc"), dat, txrx, err);
+}
+
+void CommsLog::logDeviceManagerEvent(const QString &dat, const QString &text)
+{
+    doLogEvent(QStringLiteral("devMgr"), dat, text);
+}
+
+void CommsLog::logDeviceAdded(const QString &dat) { logDeviceManagerEvent(dat, QStringLiteral("Added device")); }
+void CommsLog::logDeviceRemoved(const QString &dat) { logDeviceManagerEvent(dat, QStringLiteral("Removed device")); }
+void CommsLog::logDeviceConnected(const QString &dat) { logDeviceManagerEvent(dat, QStringLiteral("Connected device")); }
+void CommsLog::logDeviceDisconnected(const QString &dat) { logDeviceManagerEvent(dat, QStringLiteral("Disconnected device")); }
+
+// In immediate mode the model state is saved and restored on every edit;
+// logging each one would drown the bus traffic.
+void CommsLog::logModelStateSaved(const QString &dat)
+{
+    if (!Settings::getInstance()->immediateMode())
+        logDeviceManagerEvent(dat, QStringLiteral("Model state saved"));
+}
+
+void CommsLog::logModelStateRestored(const QString &dat)
+{
+    if (!Settings::getInstance()->immediateMode())
+        logDeviceManagerEvent(dat, QStringLiteral("Model state restored"));
+}
+
+void CommsLog::logDeviceData(const QString &text, const QString &err, const QString &dat,
+                             const QString &name, const QByteArray &value)
+{
+    doLogEvent(QStringLiteral("device"), dat, text, err, name, QString::fromLatin1(value.toHex()));
+}
+
+void CommsLog::logBulkDataRead(const QString &err, const QString &dat, const QString &name, const QByteArray &value)
+{
+    logDeviceData(QStringLiteral("bulkData rd, size %1").arg(value.size()), err, dat, name, value);
+}
+
+void CommsLog::logBulkDataWrite(const QString &err, const QString &dat, const QString &name, const QByteArray &value)
+{
+    logDeviceData(QStringLiteral("bulkData wr, size %1").arg(value.size()), err, dat, name, value);
+}
+
+void CommsLog::logRegDataRead(const QString &err, const QString &dat, const QString &name, const QByteArray &value)
+{
+    logDeviceData(QStringLiteral("regData rd"), err, dat, name, value);
+}
+
+void CommsLog::logRegDataWrite(const QString &err, const QString &dat, const QString &name, const QByteArray &value)
+{
+    logDeviceData(QStringLiteral("regData wr"), err, dat, name, value);
+}
+
+void CommsLog::logPmbusDataRead(const QString &err, const QString &dat, const QString &name, const QByteArray &value)
+{
+    logDeviceData(QStringLiteral("pmbusData rd"), err, dat, name, value);
+}
+
+void CommsLog::logPmbusDataWrite(const QString &err, const QString &dat, const QString &name, const QByteArray &value)
+{
+    logDeviceData(QStringLiteral("pmbusData wr"), err, dat, name, value);
+}
