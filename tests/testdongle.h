@@ -24,6 +24,7 @@ struct TestDongleBehaviour
     bool reportDisconnected = false;
     bool deliversToRegValue = false; // behaves like a one-byte adapter
     int failPacketIndex = -1;      // packet transfers fail from this call on
+    QList<unsigned short> present; // slaves that answer; empty: every address
 };
 
 class TestDongle : public Dongles::DongleBase
@@ -86,7 +87,7 @@ public:
         record({ QStringLiteral("readRegister"), address, regAddr, {}, buffer, flags });
         if (!b.errorText.isEmpty())
             err = b.errorText;
-        if (b.fail || !b.errorText.isEmpty())
+        if (b.fail || !b.errorText.isEmpty() || !(b.present.isEmpty() || b.present.contains(address)))
             return false;
         const QByteArray wire = wireImage.value(regAddr);
         if (b.deliversToRegValue) {

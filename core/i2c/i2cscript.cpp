@@ -302,6 +302,7 @@ QStringList parseScriptLine(const QString &line)
 
 bool canParseScript(QString &err, const QStringList &lines)
 {
+    // In the order the checks run: a block size is judged before its data.
     struct Message { Fault fault; const char *text; };
     static constexpr Message messages[] = {
         {UnrecognizedCommand, "Unrecognized command on line %1 (%2)\n"},

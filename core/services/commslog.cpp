@@ -3,6 +3,8 @@
 #include "logger.h"
 #include "settings.h"
 
+#include "i2c/i2csvc.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 
@@ -23,9 +25,9 @@ CommsLog::CommsLog()
     // Opens and empties the dump file at every start.
     emit dumpLogChanged(m_dumpLog);
 
-    // The I2C service (eventLogTxRx -> logTxRx) and the device manager
-    // (eventDevice* and eventModelState* -> the log* slots of the same name)
-    // are connected here once they exist.
+    connect(I2cSvc::getInstance(), &I2cSvc::eventLogTxRx, this, &CommsLog::logTxRx);
+    // The device manager (eventDevice* and eventModelState* -> the log* slots
+    // of the same name) is connected here once it exists.
 }
 
 CommsLog::~CommsLog()
