@@ -12,6 +12,9 @@ packages=(
     qml6-module-qttest qt6-qpa-plugins
 )
 
+# Callers may name extra packages they need.
+packages+=("$@")
+
 missing=()
 for p in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)

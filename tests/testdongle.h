@@ -9,12 +9,11 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 struct TestDongleBehaviour
 {
@@ -117,22 +116,22 @@ public:
     // while the worker thread transfers.
     void setBehaviour(const TestDongleBehaviour &b)
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         m_behaviour = b;
     }
     TestDongleBehaviour behaviour() const
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         return m_behaviour;
     }
     QList<Call> calls() const
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         return m_calls;
     }
     void clearCalls()
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         m_calls.clear();
     }
 
@@ -146,7 +145,7 @@ public:
 private:
     int record(Call call)
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         call.retries = retries();
         m_calls.append(call);
         int packets = 0;
@@ -162,7 +161,7 @@ private:
         return failing;
     }
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     TestDongleBehaviour m_behaviour;
     QList<Call> m_calls;
 };

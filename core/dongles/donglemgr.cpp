@@ -1,7 +1,6 @@
 #include "donglemgr.h"
 #include "dummydongle.h"
 
-#include <QMutexLocker>
 
 namespace Dongles {
 
@@ -66,7 +65,7 @@ static bool hasIdText(const DongleMap &map, const DonglePtr &dongle)
 void DongleMgr::doScanForDongles(DongleMap &added, DongleMap &removed,
                                  const QStringList &virtualIds)
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
 
     const DongleMap old = m_dongles;
     const DongleList found = hwScan();
@@ -98,7 +97,7 @@ void DongleMgr::doScanForDongles(DongleMap &added, DongleMap &removed,
 
 DonglePtr DongleMgr::getDongle(const QString &id, QString &err) const
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     // With no adapter at all the default id must fail loudly too, or a
     // transfer to nowhere would be reported as a success.
     const DonglePtr dongle = id.isEmpty() ? m_defaultDongle : m_dongles.value(id);
@@ -111,13 +110,13 @@ void DongleMgr::addDongle(const DonglePtr &dongle)
 {
     if (!dongle)
         return;
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     m_dongles.insert(dongle->idText(), dongle);
 }
 
 void DongleMgr::changeDongleId(const QString &oldId, const QString &newId)
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     auto it = m_dongles.find(oldId);
     if (it == m_dongles.end())
         return;
@@ -128,7 +127,7 @@ void DongleMgr::changeDongleId(const QString &oldId, const QString &newId)
 
 void DongleMgr::doShutdown(const std::function<void(const QString &, const DonglePtr &)> &fn)
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     // The default adapter is filed twice (under the empty id too): close it once.
     QList<DongleBase *> closed;
     for (auto it = m_dongles.cbegin(); it != m_dongles.cend(); ++it) {
@@ -144,13 +143,13 @@ void DongleMgr::doShutdown(const std::function<void(const QString &, const Dongl
 
 DongleMap DongleMgr::dongles() const
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     return m_dongles;
 }
 
 bool DongleMgr::isEmpty() const
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     return m_dongles.isEmpty();
 }
 

@@ -2,8 +2,8 @@
 
 #include "panelcore_global.h"
 
-#include <QMutex>
-#include <QWaitCondition>
+#include <condition_variable>
+#include <mutex>
 
 // Back-pressure between the worker and the main thread. A long script makes
 // the worker emit completions far faster than the main thread can take them;
@@ -28,8 +28,9 @@ public:
 
 private:
     const int m_window;
-    mutable QMutex m_mutex;
-    QWaitCondition m_drained;
+    // Standard primitives rather than Qt's: the sanitizers can see them.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_drained;
     int m_inFlight = 0;
     bool m_closed = false;
 };

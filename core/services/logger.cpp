@@ -76,20 +76,20 @@ QString Logger::typeLetter(QtMsgType type)
 
 bool Logger::isStarted() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     return m_stream != nullptr;
 }
 
 void Logger::setLogEmit(bool logEmit)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_logEmit = logEmit;
 }
 
 QString Logger::logFilepath() const
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
         if (m_file)
             return QFileInfo(m_file->fileName()).absolutePath();
     }
@@ -101,7 +101,7 @@ QString Logger::logFilepath() const
 QString Logger::logFilename() const
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
         if (m_file)
             return m_file->fileName();
     }
@@ -136,7 +136,7 @@ void Logger::start(bool context, bool logEmit)
         qWarning().noquote() << QStringLiteral("Log file %1 cannot be opened: %2").arg(file->fileName(), file->errorString());
     const QString name = file->fileName();
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
         m_context = context;
         m_logEmit = logEmit;
         m_stream = std::make_unique<QTextStream>(file.get());
@@ -160,7 +160,7 @@ void Logger::stop()
     // program, the test framework's handler in tests).
     qInstallMessageHandler(m_previousHandler.exchange(nullptr));
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
         m_stream.reset();
         m_file.reset();
     }
@@ -178,7 +178,7 @@ void Logger::output(QtMsgType type, const QMessageLogContext &context, const QSt
     }
     ReentryGuard guard;
 
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!m_stream)
         return;
 

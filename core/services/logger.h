@@ -3,7 +3,7 @@
 #include "panelcore_global.h"
 
 #include <QFile>
-#include <QMutex>
+#include <mutex>
 #include <QObject>
 #include <QString>
 #include <QTextStream>
@@ -60,7 +60,8 @@ private:
     // Lives as long as the Logger, so a thread that is logging while stop()
     // runs never waits on a destroyed lock. Recursive because receivers of
     // outputted run under it and may ask for the file name.
-    mutable QRecursiveMutex m_mutex;
+    // A standard mutex rather than Qt's: the sanitizers can see it.
+    mutable std::recursive_mutex m_mutex;
     std::unique_ptr<QFile> m_file;
     std::unique_ptr<QTextStream> m_stream;
     bool m_context = false;
