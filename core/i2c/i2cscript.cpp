@@ -2,7 +2,6 @@
 
 #include "utils/utils.h"
 
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -289,15 +288,22 @@ ScriptLine analyse(const QString &text, unsigned &faults)
 
 QStringList parseScriptLine(const QString &line)
 {
-    // Compiled once: scripts of many thousand lines are split line by line.
-    // optimize() compiles it right here, so the main thread and the worker
-    // thread only ever match against a finished pattern.
-    static const QRegularExpression separators = [] {
-        QRegularExpression re(i2c_token_seperators);
-        re.optimize();
-        return re;
-    }();
-    return line.split(separators, Qt::SkipEmptyParts);
+    // The same split as at i2c_token_seperators, done by hand: a regular
+    // expression costs more than the rest of a simulated transfer, and the
+    // worker splits every line of every script.
+    QStringList tokens;
+    qsizetype start = -1;
+    for (qsizetype i = 0; i <= line.size(); ++i) {
+        const bool separator = i == line.size() || line.at(i) == QLatin1Char(' ')
+            || line.at(i) == QLatin1Char('\t');
+        if (separator && start >= 0) {
+            tokens << line.mid(start, i - start);
+            start = -1;
+        } else if (!separator && start < 0) {
+            start = i;
+        }
+    }
+    return tokens;
 }
 
 bool canParseScript(QString &err, const QStringList &lines)

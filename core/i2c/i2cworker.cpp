@@ -138,15 +138,19 @@ void I2cWorker::logTxRx(const QString &txrx, const QString &err, const QString &
         emit eventSlaveRemoved(dat);
 }
 
+bool I2cWorker::wantsLog(const QString &err, QtMsgType type) const
+{
+    return !err.isEmpty() || type != QtDebugMsg || m_debugLogging;
+}
+
 void I2cWorker::logText(const QString &text, const QString &err, QtMsgType type)
 {
     if (!err.isEmpty()) {
         emit eventLogText(text + QLatin1String(" (") + err + QLatin1Char(')'), QtWarningMsg);
         return;
     }
-    if (type == QtDebugMsg && !m_debugLogging)
-        return;
-    emit eventLogText(text, type);
+    if (wantsLog(err, type))
+        emit eventLogText(text, type);
 }
 
 DonglePtr I2cWorker::resolve(const QString &dat, QString &err, unsigned short &address) const
@@ -346,8 +350,9 @@ QString I2cWorker::readRegister(const QString &ctx, const QString &dat, const QB
     QString err;
     QByteArray regValue(qMax(0, int(size)), '\0');
     getOperations(dat)->hwReadRegister(err, dat, regAddr, regValue, 0);
-    logText(QStringLiteral("I2cWorker_doReadRegister[%1]: executed %2").arg(ctx, errState(err)),
-            err, QtDebugMsg);
+    if (wantsLog(err, QtDebugMsg))
+        logText(QStringLiteral("I2cWorker_doReadRegister[%1]: executed %2").arg(ctx, errState(err)),
+                err, QtDebugMsg);
     beforeCompletion();
     emit doneReadRegister(err, ctx, dat, regAddr, regValue);
     return err;
@@ -358,8 +363,9 @@ QString I2cWorker::writeRegister(const QString &ctx, const QString &dat, const Q
 {
     QString err;
     getOperations(dat)->hwWriteRegister(err, dat, regAddr, regValue, 0);
-    logText(QStringLiteral("I2cWorker_doWriteRegister[%1]: executed %2").arg(ctx, errState(err)),
-            err, QtDebugMsg);
+    if (wantsLog(err, QtDebugMsg))
+        logText(QStringLiteral("I2cWorker_doWriteRegister[%1]: executed %2").arg(ctx, errState(err)),
+                err, QtDebugMsg);
     beforeCompletion();
     emit doneWriteRegister(err, ctx, dat, regAddr, regValue);
     return err;

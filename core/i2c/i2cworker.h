@@ -103,6 +103,8 @@ protected:
 
     void logTxRx(const QString &txrx, const QString &err, const QString &dat);
     void logText(const QString &text, const QString &err, QtMsgType type);
+    // Whether logText would emit: lets hot paths skip building the text.
+    bool wantsLog(const QString &err, QtMsgType type) const;
 
 private:
     // The request bodies; each emits its completion and returns its error.
