@@ -129,72 +129,65 @@ void I2cSvc::setVSlaveFactory(I2cWorker::VSlaveFactory factory)
         Qt::BlockingQueuedConnection);
 }
 
+template<typename Take, typename... Args>
+void I2cSvc::waitFor(void (I2cSvc::*done)(const QString &, const QString &, Args...),
+                     const QString &own, Take take, const std::function<void()> &send)
+{
+    QEventLoop loop;
+    // The loop is the context object: the connection ends with the loop.
+    connect(this, done, &loop, [&](const QString &err, const QString &ctx, Args... rest) {
+        if (ctx != own)
+            return;
+        take(err, rest...);
+        loop.quit();
+    });
+    send();
+    loop.exec();
+}
+
 void I2cSvc::waitReadRegister(const QString &dat, const QByteArray &regAddr, signed char size,
                               QByteArray &regValue, QString &err)
 {
     const QString own = QStringLiteral("waitReadRegister");
-    QEventLoop loop;
-    // The loop is the context object: the connection ends with the loop.
-    connect(this, &I2cSvc::doneReadRegister, &loop,
-            [&](const QString &answerErr, const QString &ctx, const QString &, const QByteArray &,
-                const QByteArray &value) {
-                if (ctx != own)
-                    return;
-                err = answerErr;
-                regValue = value;
-                loop.quit();
-            });
-    emit doReadRegister(own, dat, regAddr, size);
-    loop.exec();
+    waitFor(
+        &I2cSvc::doneReadRegister, own,
+        [&](const QString &answerErr, const QString &, const QByteArray &, const QByteArray &value) {
+            err = answerErr;
+            regValue = value;
+        },
+        [&] { emit doReadRegister(own, dat, regAddr, size); });
 }
 
 void I2cSvc::waitWriteRegister(const QString &dat, const QByteArray &regAddr,
                                const QByteArray &regValue, QString &err)
 {
     const QString own = QStringLiteral("waitWriteRegister");
-    QEventLoop loop;
-    connect(this, &I2cSvc::doneWriteRegister, &loop,
-            [&](const QString &answerErr, const QString &ctx, const QString &, const QByteArray &,
-                const QByteArray &) {
-                if (ctx != own)
-                    return;
-                err = answerErr;
-                loop.quit();
-            });
-    emit doWriteRegister(own, dat, regAddr, regValue);
-    loop.exec();
+    waitFor(
+        &I2cSvc::doneWriteRegister, own,
+        [&](const QString &answerErr, const QString &, const QByteArray &, const QByteArray &) {
+            err = answerErr;
+        },
+        [&] { emit doWriteRegister(own, dat, regAddr, regValue); });
 }
 
 void I2cSvc::waitPmbusCommands(const QString &dat, QList<PmbusCommand> &commands, QString &err)
 {
     const QString own = QStringLiteral("waitPmbusCommands");
-    QEventLoop loop;
-    connect(this, &I2cSvc::donePmbusCommands, &loop,
-            [&](const QString &answerErr, const QString &ctx, const QString &,
-                const QList<PmbusCommand> &answered) {
-                if (ctx != own)
-                    return;
-                err = answerErr;
-                commands = answered;
-                loop.quit();
-            });
-    emit doPmbusCommands(own, dat, commands);
-    loop.exec();
+    waitFor(
+        &I2cSvc::donePmbusCommands, own,
+        [&](const QString &answerErr, const QString &, const QList<PmbusCommand> &answered) {
+            err = answerErr;
+            commands = answered;
+        },
+        [&] { emit doPmbusCommands(own, dat, commands); });
 }
 
 void I2cSvc::waitRunScript(const QString &dat, const QStringList &lines, QString &err)
 {
     const QString own = QStringLiteral("waitRunScript");
-    QEventLoop loop;
-    connect(this, &I2cSvc::doneRunScript, &loop,
-            [&](const QString &answerErr, const QString &ctx, const QString &) {
-                if (ctx != own)
-                    return;
-                err = answerErr;
-                loop.quit();
-            });
-    emit doRunScript(own, dat, lines);
-    loop.exec();
+    waitFor(
+        &I2cSvc::doneRunScript, own, [&](const QString &answerErr, const QString &) { err = answerErr; },
+        [&] { emit doRunScript(own, dat, lines); });
 }
 
 QVariant I2cSvc::waitPmbusCommand(const QString &dat, const bool &isRead,

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class FlowControl;
@@ -83,6 +84,12 @@ signals:
 
 private:
     I2cSvc();
+
+    // Sends a request and runs a local event loop until the answer with the
+    // context text own arrives; take receives that answer's arguments.
+    template<typename Take, typename... Args>
+    void waitFor(void (I2cSvc::*done)(const QString &, const QString &, Args...),
+                 const QString &own, Take take, const std::function<void()> &send);
 
     static I2cSvc *m_instance;
 
