@@ -1,5 +1,10 @@
 #include "i2c/i2cworker.h"
 
+#include "devices/dfactory.h"
+#include "dongles/donglescanner.h"
+#include "dongles/ft4222dongle.h"
+#include "dongles/picpoddongle.h"
+#include "dongles/sub20dongle.h"
 #include "i2c/flowcontrol.h"
 #include "i2c/i2cscript.h"
 #include "i2c/vslave.h"
@@ -95,11 +100,20 @@ I2cWorker::I2cWorker()
     I2cTypes::registerMetaTypes();
     m_scriptTimer.start();
     m_debugLogging = Settings::getInstance()->commsDebugMode();
+    // Scanned in this order: the first adapter found becomes the default.
+    m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::Ft4222Dongle>());
+    m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::Sub20Dongle>());
+    m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::PicPodDongle>());
+    // The families' simulated chips; other types have none.
+    m_vslaveFactory = [](const QString &dat) -> VSlave * {
+        return DFactory::supportsDat(dat) ? DFactory().newDerivedVSlave(dat) : nullptr;
+    };
 }
 
 I2cWorker::~I2cWorker()
 {
     doShutdown();
+    Dongles::PicPodDongle::FreeContext();
     for (const QPointer<VSlave> &slave : std::as_const(m_vslaves))
         delete slave.data();
 }

@@ -3,6 +3,7 @@
 #include "logger.h"
 #include "settings.h"
 
+#include "devices/device.h"
 #include "i2c/i2csvc.h"
 
 #include <QCoreApplication>
@@ -58,7 +59,15 @@ void CommsLog::logAttach(const QObject *obj)
     // A Device connects its six data signals here, each to the log* slot of
     // the same name (eventBulkDataRead -> logBulkDataRead, ...); other objects
     // are ignored.
-    Q_UNUSED(obj)
+    const auto *device = qobject_cast<const Device *>(obj);
+    if (!device)
+        return;
+    connect(device, &Device::eventBulkDataRead, this, &CommsLog::logBulkDataRead);
+    connect(device, &Device::eventBulkDataWrite, this, &CommsLog::logBulkDataWrite);
+    connect(device, &Device::eventRegDataRead, this, &CommsLog::logRegDataRead);
+    connect(device, &Device::eventRegDataWrite, this, &CommsLog::logRegDataWrite);
+    connect(device, &Device::eventPmbusDataRead, this, &CommsLog::logPmbusDataRead);
+    connect(device, &Device::eventPmbusDataWrite, this, &CommsLog::logPmbusDataWrite);
 }
 
 void CommsLog::logDetach(const QObject *obj)

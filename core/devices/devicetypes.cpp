@@ -1,0 +1,6 @@
+#include "devices/devicetypes.h"
+
+void DeviceTypes::registerMetaTypes()
+{
+    qRegisterMetaType<DeviceState>("DeviceState");
+}

@@ -1,0 +1,237 @@
+#include "project.h"
+
+#include "utils/utils.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString urlScheme = QStringLiteral("file:");
+const QString stagedName = QStringLiteral("sections.ini");
+
+bool isList(const QVariant &value)
+{
+    const int id = value.metaType().id();
+    return id == QMetaType::QVariantList || id == QMetaType::QStringList;
+}
+
+// The INI notation writes lists as comma-separated text: their elements come
+// back as texts, an empty list as an invalid value and a list of one text as
+// that text. Wrapped in a list of one they take the store's binary variant
+// notation instead and come back exactly as they were.
+QVariant encodeValue(const QVariant &value)
+{
+    return isList(value) ? QVariant(QVariantList{value}) : value;
+}
+
+QVariant decodeValue(const QVariant &value)
+{
+    if (value.metaType().id() == QMetaType::QVariantList) {
+        const QVariantList wrapper = value.toList();
+        if (wrapper.size() == 1 && isList(wrapper.first()))
+            return wrapper.first();
+    }
+    return value;
+}
+
+QString refusedUrl(const QString &filename)
+{
+    return QStringLiteral("%1 is a URL, not a local file name").arg(filename);
+}
+
+// The whole file, or an error text. The store parses a private copy: it
+// caches files by name within the process and would hand back stale values
+// for a file replaced with one of the same size and time stamp.
+QString readContent(const QString &filename, QByteArray &content)
+{
+    const QFileInfo info(filename);
+    if (!info.exists())
+        return QStringLiteral("%1 does not exist").arg(filename);
+    // Folders, pipes and devices would fail to parse, block or never end.
+    if (!info.isFile())
+        return QStringLiteral("%1 is not a regular file").arg(filename);
+    if (info.size() > Project::maxFileSize)
+        return QStringLiteral("%1 is too large (more than %2 bytes)").arg(filename).arg(Project::maxFileSize);
+    QFile file(filename);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot open %1: %2").arg(filename, file.errorString());
+    // The file may have grown since it was measured.
+    content = file.read(Project::maxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return QStringLiteral("cannot read %1: %2").arg(filename, file.errorString());
+    if (content.size() > Project::maxFileSize)
+        return QStringLiteral("%1 is too large (more than %2 bytes)").arg(filename).arg(Project::maxFileSize);
+    // The store stops at the first NUL without reporting anything, so a
+    // binary file would open as an empty project.
+    if (content.contains('\0'))
+        return QStringLiteral("%1 is not a text file").arg(filename);
+    return {};
+}
+
+QString storeError(QSettings::Status status)
+{
+    switch (status) {
+    case QSettings::NoError:
+        return {};
+    case QSettings::FormatError:
+        return QStringLiteral("the file is not in INI format");
+    case QSettings::AccessError:
+        break;
+    }
+    return QStringLiteral("the settings store cannot access the file");
+}
+
+} // namespace
+
+Project::Project(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Project::~Project() = default;
+
+bool Project::reportOutcome(const QString &err, const QString &succeeded, const QString &failed,
+                            const QString &filename)
+{
+    if (!err.isEmpty()) {
+        qWarning().noquote() << failed.arg(filename);
+        return false;
+    }
+    qDebug().noquote() << succeeded.arg(filename);
+    return true;
+}
+
+QString Project::readSections(const QString &filename, const EntryFilter &keep,
+                              QMap<QString, QVariantMap> &sections)
+{
+    if (filename.startsWith(urlScheme))
+        return refusedUrl(filename);
+    QByteArray content;
+    if (const QString err = readContent(filename, content); !err.isEmpty())
+        return err;
+
+    const QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return QStringLiteral("cannot create a temporary folder: %1").arg(scratch.errorString());
+    const QString copyName = scratch.filePath(stagedName);
+    QFile copy(copyName);
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(content) != content.size() || !copy.flush())
+        return QStringLiteral("cannot copy %1 to %2: %3").arg(filename, copyName, copy.errorString());
+    copy.close();
+
+    QSettings store(copyName, QSettings::IniFormat);
+    if (const QString err = storeError(store.status()); !err.isEmpty())
+        return err;
+
+    if (!store.childKeys().isEmpty()) {
+        qWarning().noquote() << QStringLiteral("%1: entries outside a device section are ignored: %2")
+                                    .arg(filename, store.childKeys().join(QStringLiteral(", ")));
+    }
+    QMap<QString, QVariantMap> found;
+    const QStringList groups = store.childGroups();
+    for (const QString &section : groups) {
+        const QString dat = Utils::datFromKey(section);
+        // The device manager cannot make anything of a malformed DAT.
+        if (!Utils::goodDat(dat)) {
+            qWarning().noquote() << QStringLiteral("%1: section %2 does not name a device, skipped")
+                                        .arg(filename, section);
+            continue;
+        }
+        store.beginGroup(section);
+        QVariantMap state;
+        const QStringList keys = store.allKeys();
+        for (const QString &key : keys) {
+            if (!keep || keep(key))
+                state.insert(key, decodeValue(store.value(key)));
+        }
+        store.endGroup();
+        found.insert(dat, state);
+    }
+    for (auto it = found.cbegin(); it != found.cend(); ++it)
+        sections.insert(it.key(), it.value());
+    return {};
+}
+
+QString Project::writeSections(const QString &filename, const EntryFilter &keep,
+                               const QMap<QString, QVariantMap> &sections)
+{
+    if (filename.startsWith(urlScheme))
+        return refusedUrl(filename);
+
+    // The store writes a fresh file of its own: on the user's file it would
+    // merge with whatever it finds there, create missing folders, and keep
+    // reporting a format error of the old content after a good write.
+    const QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return QStringLiteral("cannot create a temporary folder: %1").arg(scratch.errorString());
+    const QString stagedPath = scratch.filePath(stagedName);
+    {
+        QSettings store(stagedPath, QSettings::IniFormat);
+        for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+            // A section that reading would skip is not worth writing.
+            if (!Utils::goodDat(section.key())) {
+                qWarning().noquote() << QStringLiteral("%1: %2 does not name a device, not saved")
+                                            .arg(filename, section.key());
+                continue;
+            }
+            store.beginGroup(Utils::datToKey(section.key()));
+            const QVariantMap &state = section.value();
+            for (auto entry = state.cbegin(); entry != state.cend(); ++entry) {
+                // An empty key would land on the section name itself.
+                if (entry.key().isEmpty()) {
+                    qWarning().noquote() << QStringLiteral("%1: %2 has an entry without a name, not saved")
+                                                .arg(filename, section.key());
+                    continue;
+                }
+                if (!keep || keep(entry.key()))
+                    store.setValue(entry.key(), encodeValue(entry.value()));
+            }
+            store.endGroup();
+        }
+        store.sync();
+        if (const QString err = storeError(store.status()); !err.isEmpty())
+            return QStringLiteral("cannot prepare the content of %1: %2").arg(filename, err);
+    }
+
+    // Nothing to write leaves no staged file: the target becomes empty.
+    QByteArray content;
+    if (QFile::exists(stagedPath)) {
+        QFile staged(stagedPath);
+        if (!staged.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read back %1: %2").arg(stagedPath, staged.errorString());
+        content = staged.readAll();
+    }
+
+    // Written beside the target and renamed over it once complete, so a
+    // failure or a crash leaves either the old or the new file, never a part.
+    QSaveFile target(filename);
+    if (!target.open(QIODevice::WriteOnly))
+        return QStringLiteral("cannot write %1: %2").arg(filename, target.errorString());
+    if (target.write(content) != content.size()) {
+        const QString err = target.errorString();
+        target.cancelWriting();
+        return QStringLiteral("cannot write %1: %2").arg(filename, err);
+    }
+    if (!target.commit())
+        return QStringLiteral("cannot write %1: %2").arg(filename, target.errorString());
+    return {};
+}
+
+bool Project::read(const QString &filename, QMap<QString, QVariantMap> &sections, QString &err)
+{
+    err = readSections(filename, {}, sections);
+    return reportOutcome(err, QStringLiteral("Project::read, successfully read from %1"),
+                         QStringLiteral("Project::read, failed reading from %1"), filename);
+}
+
+bool Project::write(const QString &filename, const QMap<QString, QVariantMap> &sections, QString &err)
+{
+    err = writeSections(filename, {}, sections);
+    return reportOutcome(err, QStringLiteral("Project::write, successfully wrote to %1"),
+                         QStringLiteral("Project::write, failed writing to %1"), filename);
+}
