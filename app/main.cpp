@@ -1,7 +1,13 @@
+#include "bvr60600/dmodel.h"
+#include "devices/devicemgr.h"
+#include "devices/project.h"
+#include "models/modelmgr.h"
+#include "services/brand.h"
 #include "services/consolelog.h"
 #include "services/logger.h"
 #include "services/settings.h"
 #include "services/signalquit.h"
+#include "view/viewtop.h"
 
 #include <QApplication>
 
@@ -15,6 +21,14 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     qputenv("QML_IMPORT_TRACE", "0");
 
+    auto *model = new Bvr60600::DModel;
+    DeviceMgr *deviceMgr = DeviceMgr::getInstance();
+    deviceMgr->setProject(new Project);
+    // Known to QML before the view, which loads every document that uses it.
+    ViewTop::publishSingleton("orvane.gui.modelbvr60600", "ObjModelBvr60600", model);
+    ViewTop::getInstance();
+    ModelMgr::getInstance()->insertModel(model->myType(), model);
+
     // Start-up values; each setter emits only on a real change.
     Settings *settings = Settings::getInstance();
     settings->setI2c8BitAddress(false);
@@ -26,6 +40,10 @@ int main(int argc, char **argv)
     settings->setViewLevel(settings->debugBuild() ? 0 : 1);
     if (settings->viewLevel() != 0)
         settings->setTestPane(false);
+    Brand::getInstance()->setStyle(Brand::STYLE_DARK);
+
+    deviceMgr->setMonitorAllowed(false);
+    deviceMgr->setOnlineMode(true);
 
     Logger::getInstance()->setLogEmit(true);
     QObject::connect(Logger::getInstance(),
@@ -33,6 +51,13 @@ int main(int argc, char **argv)
                      ConsoleLog::getInstance(),
                      SLOT(to_cout(QtMsgType, const QMessageLogContext &, const QString &)));
 
+    // The project always starts with the one supported chip.
+    (void)deviceMgr->addDeviceToProject(QStringLiteral(":0x70:bvr60600"));
+
+    // Only the development hot-reload root is read from this source folder.
+    ViewTop::getInstance()->showTop(QStringLiteral(PANEL_GUI_SOURCE_DIR));
     SignalQuit::install();
-    return app.exec();
+    const int code = app.exec();
+    delete model;
+    return code;
 }

@@ -57,7 +57,7 @@ ModelMgr::ModelMgr()
 {
     connect(m_demoTimer, &QTimer::timeout, this, &ModelMgr::demoValidation);
     m_demoTimer->start(500);
-    // TODO: connect DeviceMgr::currentTypeChanged to onCurrentTypeChanged once DeviceMgr exists.
+    // DeviceMgr connects its currentTypeChanged to onCurrentTypeChanged.
 }
 
 ModelMgr::~ModelMgr()

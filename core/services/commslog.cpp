@@ -27,8 +27,10 @@ CommsLog::CommsLog()
     emit dumpLogChanged(m_dumpLog);
 
     connect(I2cSvc::getInstance(), &I2cSvc::eventLogTxRx, this, &CommsLog::logTxRx);
-    // The device manager (eventDevice* and eventModelState* -> the log* slots
-    // of the same name) is connected here once it exists.
+    // The device manager connects its eventDevice* and eventModelState*
+    // signals to the log* slots of the same name when it is created: this log
+    // must exist first and be torn down after it, because its devices detach
+    // from the log as they are destroyed.
 }
 
 CommsLog::~CommsLog()

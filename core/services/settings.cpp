@@ -1,7 +1,10 @@
 #include "settings.h"
 
+#include "view/viewtop.h"
+
 #include <QCoreApplication>
 #include <QDebug>
+#include <QQmlEngine>
 
 #include <functional>
 #include <vector>
@@ -144,8 +147,9 @@ void Settings::clearComponentCache()
 {
     if (!m_debugBuild || !m_reloadableOnStartup)
         return;
-    // The top-level view hooks in here: it clears its QML engine's component
-    // cache so that the reloaded documents are read from disk again.
+    // The reloaded documents must be read from disk again, not from the cache.
+    if (ViewTop *view = ViewTop::existingInstance())
+        view->engine()->clearComponentCache();
 }
 
 void Settings::setSize(const QSize &size) { assign(this, m_size, size, &Settings::sizeChanged); }
