@@ -11,8 +11,9 @@ packages=(
     qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qttest qt6-qpa-plugins
     qml6-module-qtquick-dialogs qml6-module-qtquick-shapes qml6-module-qt-labs-platform
-    qml6-module-qtcharts fonts-inter
+    qml6-module-qtcharts qml6-module-qt-labs-folderlistmodel fonts-inter
     qt6-httpserver-dev qt6-websockets-dev
+    curl
 )
 
 # Callers may name extra packages they need.

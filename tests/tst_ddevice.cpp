@@ -214,6 +214,27 @@ private slots:
         device.setState(modelState(17, false, false));
     }
 
+    // Immediate mode applies the state every second; the log must not fill
+    // with the same warning. A new reserved code, or the same one after a
+    // valid code, is reported again.
+    void reservedCodeWarnsOncePerChange()
+    {
+        DDevice device(chipDat);
+        chipReports(voutAddr, "\x29");
+        int warnings = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(nullptr);
+        static int *counter = nullptr;
+        counter = &warnings;
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
+            if (type == QtWarningMsg && msg.contains(QLatin1String("is reserved")))
+                ++*counter;
+        });
+        for (int code : { 17, 17, 17, 18, 60, 18 })
+            device.setState(modelState(code, false, false));
+        qInstallMessageHandler(previous);
+        QCOMPARE(warnings, 3);
+    }
+
     // Once the chip has confirmed a target, it drops out of the script; a
     // register the chip did not confirm stays in it.
     void confirmedRegistersLeaveTheScript()

@@ -213,12 +213,16 @@ void DDevice::setState(const DeviceState &state)
     const unsigned code = unsigned(model.voutControl()) & 0x7Fu;
     // The chip must never be given a reserved code; leaving the register out
     // keeps its known value, so no write is made for it.
-    if (isReservedVoutCode(code))
-        qWarning().noquote() << QStringLiteral("DDevice:setState for %1 leaves %2 unchanged: code %3 is reserved")
-                                    .arg(dat(), vout)
-                                    .arg(code);
-    else
+    if (isReservedVoutCode(code)) {
+        if (m_warnedReservedCode != int(code))
+            qWarning().noquote() << QStringLiteral("DDevice:setState for %1 leaves %2 unchanged: code %3 is reserved")
+                                        .arg(dat(), vout)
+                                        .arg(code);
+        m_warnedReservedCode = int(code);
+    } else {
+        m_warnedReservedCode = -1;
         storeLowByte(vout, code);
+    }
     storeLowByte(control, (model.passThrough() ? 0x08u : 0u) | (model.forcedPwm() ? 0x04u : 0u));
 
     if (verboseMode())

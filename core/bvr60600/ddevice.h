@@ -51,6 +51,10 @@ private:
     // Replaces the low byte of a register's known value, keeping bits 8-15.
     void storeLowByte(const QString &name, unsigned lowByte);
     unsigned knownValue(const QString &name) const;
+
+    // In immediate mode the state is applied every second: warn about a
+    // reserved code once, not once a second, until the code changes.
+    int m_warnedReservedCode = -1;
 };
 
 } // namespace Bvr60600

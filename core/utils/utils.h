@@ -68,10 +68,10 @@ public:
     // hand them over; anything else is used as written.
     Q_INVOKABLE static QString localFileFromUrl(const QUrl &url);
     // Lines of the file split at '\n'; an empty list when it cannot be read.
-    static QStringList readTextFile(const QString &path);
+    Q_INVOKABLE static QStringList readTextFile(const QString &path);
     // Writes text as Latin-1, replacing the file. Returns false when the file
     // cannot be opened or fully written; callers may ignore it.
-    static bool writeTextFile(const QString &path, const QString &text);
+    Q_INVOKABLE static bool writeTextFile(const QString &path, const QString &text);
 
     // Checksums (see crc.h)
     static unsigned char crc8(const QByteArray &data);

@@ -43,25 +43,32 @@ void drawMark(QPainter &p, const QRectF &box, const QColor &color)
     const qreal x1 = box.right() - box.width() * 0.18;
     const qreal mid = box.center().y();
     const qreal amp = box.height() * 0.22;
+    pen.setWidthF(box.height() * 0.055);
+    p.setPen(pen);
     QPainterPath wave;
-    wave.moveTo(x0, mid + amp);
-    const qreal step = (x1 - x0) / 6;
+    const qreal step = (x1 - x0) / 8;
     qreal a = amp;
     qreal x = x0;
-    for (int i = 0; i < 4; ++i) {
+    qreal low = mid + amp;
+    wave.moveTo(x, low);
+    for (int i = 0; i < 3; ++i) {
         wave.lineTo(x, mid - a);
         x += step;
         wave.lineTo(x, mid - a);
-        wave.lineTo(x, mid + a * 0.5);
-        a *= 0.45;
+        low = mid + a * 0.6;
+        wave.lineTo(x, low);
+        x += step;
+        wave.lineTo(x, low);
+        a *= 0.5;
     }
+    wave.lineTo(x, mid);
     wave.lineTo(x1, mid);
     p.drawPath(wave);
 }
 
 QImage logo(const QColor &markColor, const QColor &textColor)
 {
-    QImage image(480, 120, QImage::Format_ARGB32_Premultiplied);
+    QImage image(390, 120, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -72,7 +79,7 @@ QImage logo(const QColor &markColor, const QColor &textColor)
     font.setLetterSpacing(QFont::PercentageSpacing, 96);
     p.setFont(font);
     p.setPen(textColor);
-    p.drawText(QRectF(128, 0, 352, 120), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("orvane"));
+    p.drawText(QRectF(128, 0, 262, 120), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("orvane"));
     return image;
 }
 
@@ -84,7 +91,7 @@ QImage background()
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     QRandomGenerator rng(60600);
-    const QColor trace(128, 128, 128, 40);
+    const QColor trace(128, 128, 128, 30);
     for (int i = 0; i < 46; ++i) {
         const qreal y = 20 + rng.bounded(760);
         qreal x = rng.bounded(1200);
@@ -185,12 +192,6 @@ void deleteIcon(QPainter &p)
     p.drawLine(QPointF(14, 10), QPointF(14, 16));
 }
 
-void search(QPainter &p)
-{
-    p.drawEllipse(QPointF(10, 10), 6, 6);
-    p.drawLine(QPointF(14.5, 14.5), QPointF(20, 20));
-}
-
 void openIcon(QPainter &p)
 {
     QPainterPath folder;
@@ -240,7 +241,7 @@ int main(int argc, char **argv)
     const QList<QPair<QString, void (*)(QPainter &)>> icons = {
         {QStringLiteral("notifications"), bell}, {QStringLiteral("usb"), usb},
         {QStringLiteral("close"), closeIcon},    {QStringLiteral("delete"), deleteIcon},
-        {QStringLiteral("search"), search},      {QStringLiteral("folder_open"), openIcon},
+        {QStringLiteral("folder_open"), openIcon},
         {QStringLiteral("add_circle"), addIcon},
     };
     for (const auto &entry : icons)
