@@ -3,6 +3,7 @@
 // and state shuttling. Bus events are played in through the I2C service's
 // own signals; nothing here needs a chip.
 
+#include "devicemgrtest.h"
 #include "testenv.h"
 
 #include "bvr60600/dmodel.h"
@@ -68,15 +69,7 @@ private:
 
 void TestDeviceMgr::initTestCase()
 {
-    Settings *settings = Settings::getInstance();
-    settings->setOpenLastProject(false);
-    settings->setImmediateMode(false);
-    settings->setScanOpen(false);
-    settings->setScanManual(false);
-    settings->setCommsDebugMode(false);
-    settings->setI2c8BitAddress(false);
-    m_model = new Bvr60600::DModel;
-    ModelMgr::getInstance()->insertModel(m_model->myType(), m_model);
+    m_model = DeviceMgrTest::quietStart();
 }
 
 void TestDeviceMgr::init()

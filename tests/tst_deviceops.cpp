@@ -2,6 +2,7 @@
 // of scripts before they reach the bus, routing of completions by context,
 // tasks, monitoring ticks, monitor export and the data dump.
 
+#include "devicemgrtest.h"
 #include "testenv.h"
 
 #include "bvr60600/dmodel.h"
@@ -62,15 +63,7 @@ private:
 
 void TestDeviceOps::initTestCase()
 {
-    Settings *settings = Settings::getInstance();
-    settings->setOpenLastProject(false);
-    settings->setImmediateMode(false);
-    settings->setScanOpen(false);
-    settings->setScanManual(true);
-    settings->setCommsDebugMode(false);
-    settings->setDebugScripts(false);
-    m_model = new Bvr60600::DModel;
-    ModelMgr::getInstance()->insertModel(m_model->myType(), m_model);
+    m_model = DeviceMgrTest::quietStart(true);
 }
 
 void TestDeviceOps::init()

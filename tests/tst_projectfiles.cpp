@@ -2,6 +2,7 @@
 // reopen, list and load, their notifications and their failures, and the
 // whole road on the simulated chip from scan to saved project.
 
+#include "devicemgrtest.h"
 #include "testenv.h"
 
 #include "bvr60600/dmodel.h"
@@ -80,14 +81,7 @@ private:
 void TestProjectFiles::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    Settings *settings = Settings::getInstance();
-    settings->setOpenLastProject(false);
-    settings->setImmediateMode(false);
-    settings->setScanOpen(false);
-    settings->setScanManual(false);
-    settings->setCommsDebugMode(false);
-    m_model = new Bvr60600::DModel;
-    ModelMgr::getInstance()->insertModel(m_model->myType(), m_model);
+    m_model = DeviceMgrTest::quietStart();
 }
 
 void TestProjectFiles::init()
