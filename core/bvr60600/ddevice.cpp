@@ -48,7 +48,7 @@ QString jsonTemplate(const char *withSingleQuotes)
 
 bool isReservedVoutCode(unsigned code)
 {
-    return code < DDevice::MinVoutCode || code > DDevice::MaxVoutCode;
+    return VoutCode::isReserved(int(code));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bvr60600/voutcode.h"
 #include "devices/device.h"
 
 namespace Bvr60600 {
@@ -18,8 +19,8 @@ class PANELCORE_EXPORT DDevice : public Device
 public:
     // Output-voltage codes the chip accepts; the codes below are reserved
     // and the ones above are out of range.
-    static constexpr unsigned MinVoutCode = 41;
-    static constexpr unsigned MaxVoutCode = 95;
+    static constexpr unsigned MinVoutCode = VoutCode::minCode;
+    static constexpr unsigned MaxVoutCode = VoutCode::maxCode;
 
     explicit DDevice(const QString &dat);
     ~DDevice() override;

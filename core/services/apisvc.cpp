@@ -139,8 +139,15 @@ void ApiSvc::start()
     });
 
     const int port = Settings::getInstance()->apiServicePort();
-    m_server->listen(QHostAddress::Any, quint16(port));
-    qDebug().noquote() << QStringLiteral("API service started listening on port %1").arg(port);
+    if (m_server->listen(QHostAddress::Any, quint16(port)) == 0)
+        qWarning().noquote() << QStringLiteral("API service cannot listen on port %1").arg(port);
+    else
+        qDebug().noquote() << QStringLiteral("API service started listening on port %1").arg(serverPort());
+}
+
+int ApiSvc::serverPort() const
+{
+    return m_server ? int(m_server->serverPorts().value(0, 0)) : 0;
 }
 
 void ApiSvc::stop()

@@ -28,6 +28,10 @@ public:
     static ApiSvc *getInstance();
     ~ApiSvc() override;
 
+    // The port the service listens on; 0 while it is stopped or when it
+    // could not listen (the port was taken).
+    int serverPort() const;
+
     // Script requests still waiting for their completion.
     int pendingScripts() const { return int(m_pending.size()); }
 

@@ -11,6 +11,10 @@
 
 CommsLog *CommsLog::m_instance = nullptr;
 
+namespace {
+QString s_dumpFilePath;
+}
+
 CommsLog *CommsLog::getInstance()
 {
     if (!m_instance) {
@@ -78,13 +82,30 @@ void CommsLog::logDetach(const QObject *obj)
         disconnect(obj, nullptr, this, nullptr);
 }
 
+void CommsLog::setDumpFilePath(const QString &path)
+{
+    if (s_dumpFilePath == path)
+        return;
+    s_dumpFilePath = path;
+    if (m_instance && m_instance->m_dumpLog)
+        m_instance->switchDump(true);
+}
+
+QString CommsLog::dumpFilePath()
+{
+    return s_dumpFilePath.isEmpty() ? Logger::getInstance()->logFilepath() + QLatin1Char('/') + fileName()
+                                    : s_dumpFilePath;
+}
+
 void CommsLog::switchDump(bool on)
 {
     closeDump();
     if (!on)
         return;
 
-    const QString path = Logger::ensureLogFolder() + QLatin1Char('/') + fileName();
+    if (s_dumpFilePath.isEmpty())
+        Logger::ensureLogFolder();
+    const QString path = dumpFilePath();
     m_dumpFile = new QFile(path, this);
     if (!m_dumpFile->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
         // The records are still kept and shown; only the file goes without.

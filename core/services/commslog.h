@@ -37,6 +37,10 @@ public:
     void logDetach(const QObject *obj);
 
     static QString fileName() { return QStringLiteral("commslog.txt"); }
+    // Where the dump goes instead of commslog.txt in the log folder; empty
+    // for the log folder again. A dump already open moves to the new file.
+    static void setDumpFilePath(const QString &path);
+    static QString dumpFilePath();
 
 public slots:
     void doLogEvent(const QString &src, const QString &dat, const QString &text,
