@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -27,6 +28,10 @@ public:
     int unplugAfter = -1;        // transfers still allowed before the device vanishes
     int shortTransfers = 0;      // the next this many transfers move one byte less
     int transfers = 0;
+    // A chip that acknowledges register writes and keeps its values, for
+    // tests that run a whole program against this bus: they set
+    // FAKE_BUS_WRITE_PROTECT in its environment.
+    bool writeProtected = false;
     std::vector<uint8_t> lastWrite;
     int lastReadSize = -1;
 
@@ -39,6 +44,7 @@ public:
         unplugAfter = -1;
         shortTransfers = 0;
         transfers = 0;
+        writeProtected = std::getenv("FAKE_BUS_WRITE_PROTECT") != nullptr;
         lastWrite.clear();
         lastReadSize = -1;
         m_pointer = 0;
@@ -90,7 +96,8 @@ public:
         for (int i = 1; i < size; ++i) {
             if (!registers.count(uint8_t(m_pointer + i - 1)))
                 return DataNack;
-            registers[uint8_t(m_pointer + i - 1)] = data[i];
+            if (!writeProtected)
+                registers[uint8_t(m_pointer + i - 1)] = data[i];
         }
         return Acked;
     }

@@ -135,7 +135,7 @@ Error reservedCode(int code, const QString &source = QString())
 }
 
 // Before and after a write, as "what changed" lines and JSON.
-void reportChanges(CtlOutput &out, const ChipState &before, const ChipState &after)
+void reportChanges(CtlOutput &out, const ChipState &before, const ChipState &target, const ChipState &after)
 {
     QJsonArray changes;
     if (before.code != after.code) {
@@ -151,7 +151,7 @@ void reportChanges(CtlOutput &out, const ChipState &before, const ChipState &aft
                                     { QStringLiteral("before"), modeOf(before) },
                                     { QStringLiteral("after"), modeOf(after) } });
     }
-    if (changes.isEmpty())
+    if (changes.isEmpty() && target.code == before.code && modeOf(target) == modeOf(before))
         out.line(QStringLiteral("unchanged: the chip already holds this configuration"));
     out.set(QStringLiteral("changes"), changes);
     out.set(QStringLiteral("before"), stateJson(before));
@@ -170,7 +170,7 @@ Error writeAndVerify(CtlContext &c, const ChipState &before, const ChipState &ta
         return err;
     const ChipState after = c.session.modelState();
     c.out.set(QStringLiteral("dat"), c.dat);
-    reportChanges(c.out, before, after);
+    reportChanges(c.out, before, target, after);
     if (after.code != target.code || modeOf(after) != modeOf(target)) {
         return { CtlSession::ExitFailed,
                  QStringLiteral("Read-back differs: wrote %1 %2, the chip holds %3 %4")

@@ -28,11 +28,11 @@ const QString defaultDat = QStringLiteral(":0x70:bvr60600");
 
 bool s_verbose = false;
 
-// The engine logs for a developer; a command-line user gets its results
-// and one error line, unless --verbose.
+// The engine and Qt log for a developer; a command-line user gets the
+// results and one error line of panelctl's own, unless --verbose.
 void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (s_verbose || type == QtCriticalMsg || type == QtFatalMsg) {
+    if (s_verbose || type == QtFatalMsg) {
         const QByteArray text = QStringLiteral("panelctl: [%1] %2\n")
                                     .arg(QLatin1String(type == QtDebugMsg      ? "debug"
                                                        : type == QtInfoMsg     ? "info"
