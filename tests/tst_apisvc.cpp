@@ -341,6 +341,32 @@ private slots:
         QVERIFY(!portAccepts(oldPort));
     }
 
+    // A port another program holds: the service says so instead of
+    // claiming to listen, and reports no port, so that a caller can tell.
+    void portInUseIsReported()
+    {
+        Settings *settings = Settings::getInstance();
+        ApiSvc *api = ApiSvc::getInstance();
+        QCOMPARE(api->serverPort(), port);
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::Any, 0));
+        const int busy = holder.serverPort();
+
+        settings->setApiServiceEnabled(false);
+        QCOMPARE(api->serverPort(), 0);
+        settings->setApiServicePort(busy);
+        serviceLog.clear();
+        settings->setApiServiceEnabled(true);
+        QCOMPARE(api->serverPort(), 0);
+        QCOMPARE(serviceLog, QStringList{ QStringLiteral("API service cannot listen on port %1").arg(busy) });
+
+        settings->setApiServiceEnabled(false);
+        settings->setApiServicePort(port);
+        settings->setApiServiceEnabled(true);
+        QCOMPARE(api->serverPort(), port);
+        QVERIFY(portAccepts(port));
+    }
+
     void noCurrentDevice()
     {
         DeviceMgr *mgr = DeviceMgr::getInstance();

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -56,6 +57,31 @@ private slots:
         QVERIFY(QDir(Logger::getInstance()->logFilepath()).removeRecursively());
         CommsLog::getInstance()->doLogEvent(QStringLiteral("devMgr"), dat, QStringLiteral("Added device"));
         QCOMPARE(dumpLines(), QStringList({header, QStringLiteral("devMgr;:0x70:bvr60600;Added device;;;;")}));
+    }
+
+    // A dump sent elsewhere (the command-line program's --log) gets the same
+    // records; one already open moves, and an empty path brings it back.
+    void dumpFileElsewhere()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString elsewhere = dir.filePath(QStringLiteral("bench.csv"));
+        CommsLog *log = CommsLog::getInstance();
+        log->doLogEvent(QStringLiteral("devMgr"), dat, QStringLiteral("Before"));
+        CommsLog::setDumpFilePath(elsewhere);
+        QCOMPARE(CommsLog::dumpFilePath(), elsewhere);
+        log->doLogEvent(QStringLiteral("devMgr"), dat, QStringLiteral("Moved"));
+
+        QFile file(elsewhere);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        QCOMPARE(QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                 QStringList({ header, QStringLiteral("devMgr;:0x70:bvr60600;Moved;;;;") }));
+        QCOMPARE(dumpLines(), QStringList({ header, QStringLiteral("devMgr;:0x70:bvr60600;Before;;;;") }));
+
+        CommsLog::setDumpFilePath(QString());
+        QCOMPARE(CommsLog::dumpFilePath(), dumpName());
+        log->doLogEvent(QStringLiteral("devMgr"), dat, QStringLiteral("Back"));
+        QCOMPARE(dumpLines(), QStringList({ header, QStringLiteral("devMgr;:0x70:bvr60600;Back;;;;") }));
     }
 
     void records_data()

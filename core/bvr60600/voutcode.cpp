@@ -32,8 +32,9 @@ double VoutCode::volts(int code)
 
 QString VoutCode::voltsText(int code)
 {
-    if (code == defaultCode)
-        return QStringLiteral("3.4");
+    // Reserved codes carry one decimal: they are not steps of the grid.
+    if (isReserved(code))
+        return QString::number(volts(code), 'f', 1);
     return QString::number(volts(code), 'f', 3);
 }
 

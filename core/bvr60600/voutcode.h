@@ -20,7 +20,8 @@ public:
 
     static bool isReserved(int code) { return code < minCode || code > maxCode; }
     static double volts(int code);
-    // Three decimals, or "3.4" for the default code, as the Control tab writes them.
+    // As the Control tab writes them: three decimals for the codes the chip
+    // takes, one ("3.4", "2.5", "4.0") for the reserved ones.
     static QString voltsText(int code);
     // The code whose voltage is within half a millivolt of volts; -1 when
     // none is, with err saying which codes are nearest.
