@@ -5,7 +5,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 class TestFlowControl : public QObject
 {
@@ -59,6 +61,22 @@ private slots:
         QTRY_COMPARE(sender.returned.load(), 2);
         flow.close();
         QTRY_COMPARE(sender.returned.load(), 50);
+    }
+
+    // A script's wait ends early when the program goes away, and only then.
+    void pauseEndsWhenClosed()
+    {
+        FlowControl flow(4);
+        QVERIFY(flow.pause(1));
+        QVERIFY(!flow.isClosed());
+        std::thread closer([&flow] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            flow.close();
+        });
+        QVERIFY(!flow.pause(600000));
+        closer.join();
+        QVERIFY(flow.isClosed());
+        QVERIFY(!flow.pause(600000));
     }
 
     void receivedNeverGoesNegative()

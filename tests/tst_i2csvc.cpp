@@ -6,6 +6,7 @@
 #include "services/settings.h"
 #include "utils/utils.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 namespace {
@@ -203,6 +204,24 @@ private slots:
         }
         QCOMPARE(steps, QList<int>({ 0, 1, 2, 3 }));
         QCOMPARE(traffic.first().at(1).toString(), QStringLiteral("# set it"));
+    }
+
+    // Ending the program in the middle of a script full of long waits: the
+    // teardown stops the script instead of sitting out ten minutes of it.
+    void teardownStopsALongScript()
+    {
+        enableSlave();
+        QSignalSpy progress(svc, &I2cSvc::eventProgress);
+        QStringList lines;
+        for (int i = 0; i < 10; ++i)
+            lines << "wait_ms 60000" << "read_register 44 1";
+        emit svc->doRunScript("long", vdat, lines);
+        QTRY_VERIFY(!progress.isEmpty());
+        QElapsedTimer clock;
+        clock.start();
+        delete svc;
+        svc = nullptr;
+        QVERIFY2(clock.elapsed() < 30000, qPrintable(QString::number(clock.elapsed())));
     }
 
     // A script whose writes failed used to be reported as a success.

@@ -37,6 +37,18 @@ void FlowControl::close()
     m_drained.notify_all();
 }
 
+bool FlowControl::isClosed() const
+{
+    std::lock_guard<std::mutex> locker(m_mutex);
+    return m_closed;
+}
+
+bool FlowControl::pause(unsigned int ms)
+{
+    std::unique_lock<std::mutex> locker(m_mutex);
+    return !m_drained.wait_for(locker, std::chrono::milliseconds(ms), [this] { return m_closed; });
+}
+
 int FlowControl::inFlight() const
 {
     std::lock_guard<std::mutex> locker(m_mutex);

@@ -19,6 +19,11 @@ public:
     // Worker side. Waits while the window is full, but never forever: a main
     // thread that is itself blocked must not deadlock the worker.
     void sent();
+    // Worker side: whether the receiver has gone, and a pause that ends as
+    // soon as it goes (false then), so that a long script does not hold up
+    // the program's exit.
+    bool isClosed() const;
+    bool pause(unsigned int ms);
     // Main-thread side.
     void received();
     // No more waiting, ever: the receiver is going away.

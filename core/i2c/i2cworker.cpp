@@ -488,6 +488,12 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
     // failure, one line each, in order.
     QStringList failures;
     for (int i = 0; i < count; ++i) {
+        // Nobody takes the results once the program is ending: the rest of
+        // the script would only delay its exit.
+        if (m_flow && m_flow->isClosed()) {
+            failures << QStringLiteral("Script stopped before line %1 of %2: the program is ending").arg(i + 1).arg(count);
+            break;
+        }
         const I2cScript::ScriptLine line = I2cScript::compileLine(lines.at(i));
         QString lineErr;
         switch (line.kind) {
@@ -497,7 +503,10 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
             logTxRx(line.comment, QString(), QString());
             break;
         case I2cScript::ScriptLine::WaitMs:
-            QThread::msleep(line.waitMs);
+            if (m_flow)
+                (void)m_flow->pause(line.waitMs);
+            else
+                QThread::msleep(line.waitMs);
             break;
         case I2cScript::ScriptLine::ReadBulk:
             lineErr = readBulk(ctx, dat, line.regAddr, line.command, line.bulkSize);
