@@ -14,6 +14,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_WERROR=ON
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 
+echo "== release build, installation and Debian package"
+scripts/package.sh
+
 if [[ "${PANEL_TEST_SANITIZE:-1}" != 0 ]]; then
     echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPANEL_WERROR=ON \

@@ -2,6 +2,9 @@
 // resource folders of the view. The pictures are ours: run it after changing
 // a drawing and commit the PNGs it writes.
 //   brandart <view/common_qml folder>
+// The build also runs it for the desktop icon of panelapp, at every size
+// the icon theme asks for:
+//   brandart --app-icons <hicolor folder> <size>...
 #include <QDir>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -81,6 +84,45 @@ QImage logo(const QColor &markColor, const QColor &textColor)
     p.setPen(textColor);
     p.drawText(QRectF(128, 0, 262, 120), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("orvane"));
     return image;
+}
+
+// The mark on a filled tile, so that it stands out on any panel or dock.
+QImage appIcon(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal margin = size / 16.0;
+    const QRectF box = QRectF(0, 0, size, size).adjusted(margin, margin, -margin, -margin);
+    // The same outline as the mark's frame, whose stroke covers the tile's edge.
+    const qreal inset = box.height() * 0.09 / 2;
+    p.setPen(Qt::NoPen);
+    p.setBrush(slate);
+    p.drawRoundedRect(box.adjusted(inset, inset, -inset, -inset), box.height() * 0.22, box.height() * 0.22);
+    drawMark(p, box, orange);
+    return image;
+}
+
+// Writes <folder>/<n>x<n>/apps/panelapp.png for every size n.
+int writeAppIcons(const QDir &root, const QStringList &sizes)
+{
+    for (const QString &text : sizes) {
+        bool isNumber = false;
+        const int size = text.toInt(&isNumber);
+        if (!isNumber || size < 16 || size > 1024) {
+            std::fprintf(stderr, "not an icon size: %s\n", qPrintable(text));
+            return 2;
+        }
+        const QString folder = QStringLiteral("%1x%1/apps").arg(size);
+        if (!root.mkpath(folder)) {
+            std::fprintf(stderr, "cannot create %s\n", qPrintable(root.filePath(folder)));
+            return 1;
+        }
+        if (!save(appIcon(size), root.filePath(folder + QStringLiteral("/panelapp.png"))))
+            return 1;
+    }
+    return 0;
 }
 
 // Faint traces of a circuit board; translucent so it suits both styles.
@@ -219,8 +261,12 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    const QStringList args = QGuiApplication::arguments();
+    if (args.size() >= 4 && args.at(1) == QLatin1String("--app-icons"))
+        return writeAppIcons(QDir(args.at(2)), args.mid(3));
     if (argc != 2) {
-        std::fprintf(stderr, "usage: brandart <view/common_qml folder>\n");
+        std::fprintf(stderr, "usage: brandart <view/common_qml folder>\n"
+                             "       brandart --app-icons <hicolor folder> <size>...\n");
         return 2;
     }
     const int id = QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/fonts/opentype/inter/Inter-Bold.otf"));
