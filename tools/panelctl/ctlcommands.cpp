@@ -1,6 +1,7 @@
 #include "ctlcommands.h"
 
 #include "bvr60600/voutcode.h"
+#include "devices/project.h"
 #include "i2c/i2cscript.h"
 #include "services/apisvc.h"
 #include "services/commslog.h"
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSettings>
 
 #include <cstdio>
 
@@ -103,12 +105,14 @@ bool parseNumber(const QString &text, int &value)
     return ok;
 }
 
-Error readInputFile(const QString &name, QByteArray &content)
+Error readInputFile(const QString &name, bool stdinClosed, QByteArray &content)
 {
+    const QString shown = name == QLatin1String("-") ? QStringLiteral("standard input") : name;
     QFile file;
     if (name == QLatin1String("-")) {
-        if (!file.open(stdin, QIODevice::ReadOnly))
-            return { CtlSession::ExitFile, QStringLiteral("Cannot read standard input: %1").arg(file.errorString()) };
+        // A closed standard input is not an empty script.
+        if (stdinClosed || !file.open(stdin, QIODevice::ReadOnly))
+            return { CtlSession::ExitFile, QStringLiteral("Cannot read standard input: it is closed") };
     } else {
         const QFileInfo info(name);
         if (!info.exists())
@@ -119,9 +123,18 @@ Error readInputFile(const QString &name, QByteArray &content)
         if (!file.open(QIODevice::ReadOnly))
             return { CtlSession::ExitFile, QStringLiteral("Cannot read %1: %2").arg(name, file.errorString()) };
     }
-    content = file.read(maxInputFileSize + 1);
+    // A pipe delivers in pieces: read to its end, not one buffer's worth.
+    content.clear();
+    while (content.size() <= maxInputFileSize) {
+        const QByteArray chunk = file.read(1024 * 1024);
+        if (chunk.isEmpty())
+            break;
+        content += chunk;
+    }
+    if (file.error() != QFileDevice::NoError)
+        return { CtlSession::ExitFile, QStringLiteral("Cannot read %1: %2").arg(shown, file.errorString()) };
     if (content.size() > maxInputFileSize)
-        return { CtlSession::ExitFile, QStringLiteral("Cannot read %1: larger than %2 bytes").arg(name).arg(maxInputFileSize) };
+        return { CtlSession::ExitFile, QStringLiteral("Cannot read %1: larger than %2 bytes").arg(shown).arg(maxInputFileSize) };
     return {};
 }
 
@@ -302,14 +315,15 @@ Error runRegisters(CtlContext &c)
                          .arg(filter, expression.errorString()));
     QString fieldsOf;
     if (c.parser.isSet(QStringLiteral("fields"))) {
-        int address = -1;
+        if (c.parser.isSet(QStringLiteral("filter")))
+            return usage(QStringLiteral("--filter and --fields exclude each other"));
         const QString text = c.parser.value(QStringLiteral("fields"));
         // Register addresses are hexadecimal everywhere else, with or without "0x".
-        bool ok = false;
-        address = QString(text.trimmed()).remove(QRegularExpression(QStringLiteral("^0[xX]"))).toInt(&ok, 16);
-        if (!ok || address < 0 || address > 0xFF)
+        static const QRegularExpression hexAddress(QStringLiteral("^(0[xX])?([0-9a-fA-F]{1,2})$"));
+        const QRegularExpressionMatch match = hexAddress.match(text.trimmed());
+        if (!match.hasMatch())
             return usage(QStringLiteral("--fields wants a register address such as 0x00, not \"%1\"").arg(text));
-        fieldsOf = Utils::toHexAddress(unsigned(address), 2);
+        fieldsOf = Utils::toHexAddress(match.captured(2).toUInt(nullptr, 16), 2);
     }
 
     if (Error err = c.session.attach(c.dat))
@@ -392,7 +406,7 @@ Error runScript(CtlContext &c)
 {
     const QString name = c.args.value(0);
     QByteArray content;
-    if (Error err = readInputFile(name, content))
+    if (Error err = readInputFile(name, c.stdinClosed, content))
         return err;
     QStringList lines = QString::fromUtf8(content).split(QLatin1Char('\n'));
     for (QString &line : lines) {
@@ -413,10 +427,15 @@ Error runScript(CtlContext &c)
                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (const QString &part : parts)
             messages << CtlOutput::printable(part);
-        for (const QString &message : std::as_const(messages)) {
+        // A binary file has a fault on every line; the first ones tell enough.
+        constexpr qsizetype shownMessages = 100;
+        for (const QString &message : messages.mid(0, shownMessages)) {
             c.out.line(QStringLiteral("invalid: %1").arg(message));
             c.out.append(QStringLiteral("invalid"), message);
         }
+        if (messages.size() > shownMessages)
+            c.out.line(QStringLiteral("invalid: ... and %1 more").arg(messages.size() - shownMessages));
+        c.out.set(QStringLiteral("invalidCount"), int(messages.size()));
         return usage(QStringLiteral("%1 is not a valid script: %2%3")
                          .arg(name == QLatin1String("-") ? QStringLiteral("Standard input") : name,
                               messages.value(0),
@@ -478,16 +497,41 @@ Error runScript(CtlContext &c)
     return {};
 }
 
+// A project value as the file writes it: QSettings gives text for what it
+// wrote as text and a typed value for what it wrote typed.
+bool fileCode(const QVariant &value, int &code)
+{
+    bool ok = false;
+    code = value.toString().trimmed().toInt(&ok, 10);
+    return ok && code >= 0 && code <= 0x7F;
+}
+
+bool fileFlag(const QVariant &value, bool &flag)
+{
+    if (value.typeId() == QMetaType::Bool) {
+        flag = value.toBool();
+        return true;
+    }
+    const QString text = value.toString().trimmed().toLower();
+    flag = text == QLatin1String("true") || text == QLatin1String("1");
+    return flag || text == QLatin1String("false") || text == QLatin1String("0");
+}
+
 Error runApply(CtlContext &c)
 {
     const QString filename = c.args.value(0);
     QByteArray probe;
     // The same checks as for a script: a clear word for a missing file
     // before the project reader has its say.
-    if (Error err = readInputFile(filename, probe))
+    if (Error err = readInputFile(filename, c.stdinClosed, probe))
         return err;
-    if (Error err = c.session.openProject(filename))
+    QStringList skipped;
+    if (Error err = c.session.openProject(filename, skipped))
         return err;
+    for (const QString &message : std::as_const(skipped)) {
+        c.out.line(QStringLiteral("warning: %1").arg(CtlOutput::printable(message, 400)));
+        c.out.append(QStringLiteral("warnings"), message);
+    }
 
     const QStringList dats = c.session.projectDats();
     QString section;
@@ -499,6 +543,14 @@ Error runApply(CtlContext &c)
     } else if (dats.size() == 1) {
         section = dats.constFirst();
     } else if (dats.isEmpty()) {
+        if (!skipped.isEmpty())
+            return usage(QStringLiteral("Project %1 holds no usable device: skipped %2")
+                             .arg(filename, skipped.constFirst().section(QStringLiteral(": "), 1)));
+        // Sections that do not even name a device are left out without a word.
+        const QStringList groups = QSettings(filename, QSettings::IniFormat).childGroups();
+        if (!groups.isEmpty())
+            return usage(QStringLiteral("Project %1 holds no device: its sections (%2) name none")
+                             .arg(filename, groups.join(QStringLiteral(", "))));
         return { CtlSession::ExitFile, QStringLiteral("Project %1 holds no device").arg(filename) };
     } else {
         return usage(QStringLiteral("Project %1 holds %2 devices; choose one with --section (%3)")
@@ -507,39 +559,45 @@ Error runApply(CtlContext &c)
                          .arg(dats.join(QStringLiteral(", "))));
     }
 
-    // Copied now: reading the chip merges its values into the saved state.
-    const QVariantMap saved = c.session.savedState(section);
-    const auto savedInt = [&saved](const char *key, bool &present) {
-        present = saved.contains(QLatin1String(key));
-        bool ok = false;
-        const int value = saved.value(QLatin1String(key)).toInt(&ok);
-        present = present && ok;
-        return value;
-    };
-    bool hasCode = false;
-    const int code = savedInt("voutControl", hasCode);
-    const QStringList flags{ QStringLiteral("autoPwm"), QStringLiteral("forcedPwm"), QStringLiteral("passThrough") };
-    bool hasMode = false;
-    for (const QString &flag : flags)
-        hasMode = hasMode || saved.contains(flag);
+    // The file's own values: the model drops what it cannot convert and
+    // fills in its defaults, and neither may reach the chip unnoticed.
+    QMap<QString, QVariantMap> sections;
+    if (const QString err = Project::readSections(filename, {}, sections); !err.isEmpty())
+        return { CtlSession::ExitFile, QStringLiteral("Cannot read project %1: %2").arg(filename, err) };
+    const QVariantMap saved = sections.value(section);
+    const QString where = QStringLiteral("Project %1, %2: ").arg(filename, section);
+    int code = -1;
+    if (saved.contains(QStringLiteral("voutControl")) && !fileCode(saved.value(QStringLiteral("voutControl")), code))
+        return usage(where + QStringLiteral("voutControl \"%1\" is not a code from 0 to 127")
+                                 .arg(saved.value(QStringLiteral("voutControl")).toString()));
+    QMap<QString, bool> flags;
+    for (const QString &key : { QStringLiteral("autoPwm"), QStringLiteral("forcedPwm"), QStringLiteral("passThrough") }) {
+        bool flag = false;
+        if (!saved.contains(key))
+            continue;
+        if (!fileFlag(saved.value(key), flag))
+            return usage(where + QStringLiteral("%1 \"%2\" is not true or false").arg(key, saved.value(key).toString()));
+        flags.insert(key, flag);
+    }
 
     c.dat = section;
     if (Error err = c.session.attach(c.dat))
         return err;
     if (Error err = c.session.readConfiguration(c.dat))
         return err;
+    // What the file does not say stays as the chip has it.
     const ChipState before = c.session.modelState();
     ChipState target = before;
-    if (hasCode)
+    if (code >= 0)
         target.code = code;
-    if (hasMode) {
-        target.autoPwm = saved.value(QStringLiteral("autoPwm"), before.autoPwm).toBool();
-        target.forcedPwm = saved.value(QStringLiteral("forcedPwm"), before.forcedPwm).toBool();
-        target.passThrough = saved.value(QStringLiteral("passThrough"), before.passThrough).toBool();
+    if (!flags.isEmpty()) {
+        target.autoPwm = flags.value(QStringLiteral("autoPwm"), before.autoPwm);
+        target.forcedPwm = flags.value(QStringLiteral("forcedPwm"), before.forcedPwm);
+        target.passThrough = flags.value(QStringLiteral("passThrough"), before.passThrough);
     }
     c.out.line(QStringLiteral("applying %1 [%2]").arg(filename, section));
     c.out.set(QStringLiteral("project"), filename);
-    return writeAndVerify(c, before, target, QStringLiteral("Project %1, %2: ").arg(filename, section));
+    return writeAndVerify(c, before, target, where);
 }
 
 Error runServe(CtlContext &c)

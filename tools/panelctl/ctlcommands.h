@@ -17,6 +17,9 @@ struct CtlContext
     const QCommandLineParser &parser;
     QString dat;
     QStringList args;
+    // Checked before anything opened a file: a closed standard input's
+    // descriptor is reused by the first file opened.
+    bool stdinClosed = false;
 };
 
 struct CtlCommand

@@ -22,20 +22,24 @@ void CtlOutput::line(const QString &text) const
 
 void CtlOutput::append(const QString &key, const QJsonValue &value)
 {
-    QJsonArray array = m_result.value(key).toArray();
-    array.append(value);
-    m_result.insert(key, array);
+    if (m_json)
+        m_arrays[key].append(value);
 }
 
 QString CtlOutput::printable(const QString &text, int maxChars)
 {
     QString safe;
     safe.reserve(qMin(text.size(), qsizetype(maxChars) + 3));
-    for (const QChar ch : text) {
-        if (safe.size() >= maxChars) {
+    // The end of a long text often says what is wrong with it ("... is not
+    // supported"), so a cut keeps both ends.
+    const qsizetype head = text.size() > maxChars ? maxChars * 2 / 3 : text.size();
+    const qsizetype tail = text.size() > maxChars ? maxChars - head : 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (i == head && tail > 0) {
             safe += QStringLiteral("...");
-            break;
+            i = text.size() - tail;
         }
+        const QChar ch = text.at(i);
         const bool bad = (ch.category() == QChar::Other_Control && ch != QLatin1Char('\t'))
                          || ch == QChar::ReplacementCharacter || ch.isSurrogate();
         safe += bad ? QLatin1Char('?') : ch;
@@ -45,9 +49,9 @@ QString CtlOutput::printable(const QString &text, int maxChars)
 
 void CtlOutput::errorLine(const QString &text)
 {
-    // One line, whatever the error text holds: callers grep for it.
-    QString flat = text.simplified();
-    write(stderr, QStringLiteral("panelctl: %1\n").arg(flat).toUtf8());
+    // One line, whatever the error text holds: callers grep for it. It may
+    // quote the command line or a file, so it is cleaned and cut as well.
+    write(stderr, QStringLiteral("panelctl: %1\n").arg(printable(text.simplified(), 400)).toUtf8());
 }
 
 int CtlOutput::finish(const CtlSession::Error &err)
@@ -56,6 +60,8 @@ int CtlOutput::finish(const CtlSession::Error &err)
         errorLine(err.text);
     if (m_json) {
         QJsonObject object = m_result;
+        for (auto it = m_arrays.cbegin(); it != m_arrays.cend(); ++it)
+            object.insert(it.key(), it.value());
         object.insert(QStringLiteral("ok"), !err);
         if (err) {
             object.insert(QStringLiteral("error"), err.text);

@@ -8,6 +8,7 @@
 #include "i2c/i2csvc.h"
 #include "models/modelmgr.h"
 #include "services/commslog.h"
+#include "services/notificationsvc.h"
 #include "services/settings.h"
 #include "utils/utils.h"
 
@@ -15,6 +16,17 @@ namespace {
 
 const QString ctxBarrier = QStringLiteral("panelctl,barrier");
 const QString scriptName = QStringLiteral("panelctl");
+
+// A script reports one line per failed transfer, often the same text each
+// time: the first, and how many others there were.
+QString summary(const QString &errors)
+{
+    QStringList lines = errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    lines.removeDuplicates();
+    if (lines.size() <= 1)
+        return lines.value(0);
+    return QStringLiteral("%1 (and %2 more)").arg(lines.constFirst()).arg(lines.size() - 1);
+}
 
 bool sameState(const CtlSession::ChipState &a, const CtlSession::ChipState &b)
 {
@@ -152,9 +164,19 @@ CtlSession::Error CtlSession::attach(const QString &dat)
     return {};
 }
 
-CtlSession::Error CtlSession::openProject(const QString &filename)
+CtlSession::Error CtlSession::openProject(const QString &filename, QStringList &skipped)
 {
-    if (const QString err = DeviceMgr::getInstance()->openProject(filename); !err.isEmpty())
+    skipped.clear();
+    // The manager tells the user what it skipped through a notification only.
+    const QMetaObject::Connection connection =
+        connect(NotificationSvc::getInstance(), &NotificationSvc::notificationCreated, this,
+                [&skipped](const QString &message) {
+                    if (message.startsWith(QLatin1String("Skipped devices of project file")))
+                        skipped << message;
+                });
+    const QString err = DeviceMgr::getInstance()->openProject(filename);
+    disconnect(connection);
+    if (!err.isEmpty())
         return { ExitFile, QStringLiteral("Cannot open project %1: %2").arg(filename, err) };
     return {};
 }
@@ -162,11 +184,6 @@ CtlSession::Error CtlSession::openProject(const QString &filename)
 QStringList CtlSession::projectDats() const
 {
     return DeviceMgr::getInstance()->projectDats();
-}
-
-QVariantMap CtlSession::savedState(const QString &dat) const
-{
-    return DeviceMgr::getInstance()->deviceStates().value(dat);
 }
 
 CtlSession::Error CtlSession::readConfiguration(const QString &dat)
@@ -183,7 +200,7 @@ CtlSession::Error CtlSession::readConfiguration(const QString &dat)
     if (!done)
         return timeoutOrInterrupt(QStringLiteral("Reading the configuration"));
     if (!readErr.isEmpty())
-        return { ExitFailed, QStringLiteral("Reading the configuration of %1 failed: %2").arg(dat, readErr) };
+        return { ExitFailed, QStringLiteral("Reading the configuration of %1 failed: %2").arg(dat, summary(readErr)) };
     return {};
 }
 
@@ -237,7 +254,7 @@ CtlSession::Error CtlSession::writeConfiguration(const QString &dat, const ChipS
     if (!drained)
         return timeoutOrInterrupt(QStringLiteral("Writing the configuration"));
     if (!writeErr.isEmpty())
-        return { ExitFailed, QStringLiteral("Writing the configuration of %1 failed: %2").arg(dat, writeErr) };
+        return { ExitFailed, QStringLiteral("Writing the configuration of %1 failed: %2").arg(dat, summary(writeErr)) };
     return {};
 }
 

@@ -73,10 +73,10 @@ public:
     // switches the simulated chip on when asked, and scans until it answers.
     Error attach(const QString &dat);
 
-    // Project files, through the device manager.
-    Error openProject(const QString &filename);
+    // Project files, through the device manager. skipped receives what the
+    // manager had to leave out of the file, with its reasons.
+    Error openProject(const QString &filename, QStringList &skipped);
     QStringList projectDats() const;
-    QVariantMap savedState(const QString &dat) const;
 
     Error readConfiguration(const QString &dat);
     ChipState modelState() const;

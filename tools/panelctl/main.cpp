@@ -21,6 +21,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +106,16 @@ QString commandHelp(const CtlCommand &command)
     return text;
 }
 
+// Scans write addresses as "0x70" and types in lower case; a DAT typed
+// another way would name a device the bus never reports.
+QString normalizedDat(const QString &dat)
+{
+    QStringList parts = dat.split(Utils::datSeperator);
+    parts[1] = parts.at(1).toLower();
+    parts[2] = parts.at(2).toLower();
+    return parts.join(Utils::datSeperator);
+}
+
 void print(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
@@ -121,6 +133,8 @@ int usageError(const QString &text, bool json)
 
 int main(int argc, char **argv)
 {
+    // Before anything takes descriptor 0 for itself.
+    const bool stdinClosed = ::fcntl(STDIN_FILENO, F_GETFD) == -1;
     qInstallMessageHandler(messageHandler);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("orvane"));
@@ -141,16 +155,26 @@ int main(int argc, char **argv)
     const CtlCommand *command = findCtlCommand(name);
 
     if (name == QLatin1String("help")) {
-        const CtlCommand *about = findCtlCommand(positional.value(1));
-        if (positional.size() > 1 && !about)
-            return usageError(QStringLiteral("Unknown command \"%1\"").arg(positional.value(1)), json);
+        const QString topic = positional.value(1);
+        const CtlCommand *about = findCtlCommand(topic);
+        if (!topic.isEmpty() && topic != name && !about)
+            return usageError(QStringLiteral("Unknown command \"%1\"").arg(topic), json);
         print(about ? commandHelp(*about) : mainHelp());
         return CtlSession::ExitOk;
     }
+    // Help for a command that does not exist would hide the typo.
+    if (!name.isEmpty() && !command)
+        return usageError(QStringLiteral("Unknown command \"%1\"").arg(name), json);
     if (command)
         parser.addOptions(command->options);
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), json);
+    // The last of two values would win silently; a script that passes two
+    // has a fault worth hearing about.
+    for (const QString &option : parser.optionNames()) {
+        if (parser.optionNames().count(option) > 1)
+            return usageError(QStringLiteral("Option --%1 given more than once").arg(option), json);
+    }
     if (parser.isSet(QStringLiteral("help"))) {
         print(command ? commandHelp(*command) : mainHelp());
         return CtlSession::ExitOk;
@@ -159,18 +183,17 @@ int main(int argc, char **argv)
         print(QStringLiteral("panelctl %1\n").arg(QCoreApplication::applicationVersion()));
         return CtlSession::ExitOk;
     }
-    if (name.isEmpty())
-        return usageError(QStringLiteral("No command given"), json);
     if (!command)
-        return usageError(QStringLiteral("Unknown command \"%1\"").arg(name), json);
+        return usageError(QStringLiteral("No command given"), json);
     const QStringList args = parser.positionalArguments().mid(1);
     if (args.size() < command->minArgs || args.size() > command->maxArgs)
         return usageError(QStringLiteral("Usage: panelctl %1 %2").arg(command->name, command->synopsis).trimmed(), json);
 
     // Checked before the engine starts, so a typo costs no bus traffic.
-    const QString dat = parser.isSet(QStringLiteral("dat")) ? parser.value(QStringLiteral("dat")) : defaultDat;
+    QString dat = parser.isSet(QStringLiteral("dat")) ? parser.value(QStringLiteral("dat")) : defaultDat;
     if (!Utils::goodDat(dat))
         return usageError(QStringLiteral("\"%1\" is not a DAT (adapter:address:type, e.g. %2)").arg(dat, defaultDat), json);
+    dat = normalizedDat(dat);
     CtlSession::Options options;
     options.simulate = parser.isSet(QStringLiteral("simulate"));
     if (parser.isSet(QStringLiteral("speed"))) {
@@ -183,8 +206,9 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("timeout"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("timeout")).toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 86400)
-            return usageError(QStringLiteral("--timeout wants seconds from 0 to 86400, not \"%1\"")
+        // Written so that NaN fails too.
+        if (!ok || !(seconds >= 0.001 && seconds <= 86400))
+            return usageError(QStringLiteral("--timeout wants seconds from 0.001 to 86400, not \"%1\"")
                                   .arg(parser.value(QStringLiteral("timeout"))), json);
         options.timeoutMs = int(seconds * 1000);
     } else if (command->name == QLatin1String("run")) {
@@ -215,7 +239,7 @@ int main(int argc, char **argv)
     SignalQuit::install();
     CtlSession session(options);
     CtlOutput out(json);
-    CtlContext context{ session, out, parser, dat, args };
+    CtlContext context{ session, out, parser, dat, args, stdinClosed };
     int code = CtlSession::ExitOk;
     // Inside the event loop, so that SIGINT and SIGTERM end every wait.
     QTimer::singleShot(0, &app, [&] {
