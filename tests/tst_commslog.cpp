@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -82,6 +83,23 @@ private slots:
         QCOMPARE(CommsLog::dumpFilePath(), dumpName());
         log->doLogEvent(QStringLiteral("devMgr"), dat, QStringLiteral("Back"));
         QCOMPARE(dumpLines(), QStringList({ header, QStringLiteral("devMgr;:0x70:bvr60600;Back;;;;") }));
+    }
+
+    // A full disk: the records are still kept and shown, and the loss is
+    // reported once instead of passing unnoticed.
+    void dumpToAFullDevice()
+    {
+        if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+            QSKIP("no /dev/full here");
+        CommsLog *log = CommsLog::getInstance();
+        QSignalSpy shown(log, &CommsLog::eventLog);
+        CommsLog::setDumpFilePath(QStringLiteral("/dev/full"));
+        QVERIFY(log->dumpError().contains(QStringLiteral("cannot be written")));
+        log->doLogEvent(QStringLiteral("devMgr"), dat, QStringLiteral("Lost on disk"));
+        QCOMPARE(shown.count(), 1);
+        QVERIFY(log->history().contains(QStringLiteral("[devMgr] :0x70:bvr60600 Lost on disk   ")));
+        CommsLog::setDumpFilePath(QString());
+        QCOMPARE(log->dumpError(), QString());
     }
 
     void records_data()

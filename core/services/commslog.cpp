@@ -100,6 +100,7 @@ QString CommsLog::dumpFilePath()
 void CommsLog::switchDump(bool on)
 {
     closeDump();
+    m_dumpError.clear();
     if (!on)
         return;
 
@@ -109,13 +110,24 @@ void CommsLog::switchDump(bool on)
     m_dumpFile = new QFile(path, this);
     if (!m_dumpFile->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
         // The records are still kept and shown; only the file goes without.
-        qWarning().noquote() << QStringLiteral("Communication log file %1 cannot be opened: %2")
-                                    .arg(path, m_dumpFile->errorString());
+        m_dumpError = QStringLiteral("Communication log file %1 cannot be opened: %2").arg(path, m_dumpFile->errorString());
+        qWarning().noquote() << m_dumpError;
         closeDump();
         return;
     }
-    m_dumpFile->write("Source;DAT;Text;Err;Param1;Param2;\n");
-    m_dumpFile->flush();
+    writeDump("Source;DAT;Text;Err;Param1;Param2;\n");
+}
+
+void CommsLog::writeDump(const QByteArray &record)
+{
+    if (m_dumpFile->write(record) == record.size() && m_dumpFile->flush())
+        return;
+    // Said once: a full disk would otherwise repeat it for every transfer.
+    if (m_dumpError.isEmpty()) {
+        m_dumpError = QStringLiteral("Communication log file %1 cannot be written: %2")
+                          .arg(m_dumpFile->fileName(), m_dumpFile->errorString());
+        qWarning().noquote() << m_dumpError;
+    }
 }
 
 void CommsLog::closeDump()
@@ -149,10 +161,7 @@ void CommsLog::doLogEvent(const QString &src, const QString &dat, const QString 
 
     if (m_dumpLog && m_dumpFile && m_dumpFile->isOpen()) {
         // Characters outside Latin-1 become "?".
-        m_dumpFile->write(QStringLiteral("%1;%2;%3;%4;%5;%6;\n")
-                              .arg(src, dat, text, err, param1, param2)
-                              .toLatin1());
-        m_dumpFile->flush();
+        writeDump(QStringLiteral("%1;%2;%3;%4;%5;%6;\n").arg(src, dat, text, err, param1, param2).toLatin1());
     }
 }
 

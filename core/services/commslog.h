@@ -41,6 +41,9 @@ public:
     // for the log folder again. A dump already open moves to the new file.
     static void setDumpFilePath(const QString &path);
     static QString dumpFilePath();
+    // Why the dump file lost records since it was opened (a full disk, a
+    // vanished folder); empty while every record reached it.
+    QString dumpError() const { return m_dumpError; }
 
 public slots:
     void doLogEvent(const QString &src, const QString &dat, const QString &text,
@@ -72,6 +75,7 @@ private:
 
     void switchDump(bool on);
     void closeDump();
+    void writeDump(const QByteArray &record);
     void appendHistory(const QString &line);
     void logDeviceManagerEvent(const QString &dat, const QString &text);
     void logDeviceData(const QString &text, const QString &err, const QString &dat,
@@ -83,4 +87,5 @@ private:
     QString m_filter;
     QStringList m_history;
     QPointer<QFile> m_dumpFile;
+    QString m_dumpError;
 };

@@ -210,6 +210,8 @@ hardware)
     expect 0 ":0x70:bvr60600	bvr60600" scan --open
     expect 0 "3.300 V (0x43)" set --vout 3.3 --speed 400 --log "$tmp/comms.txt"
     grep -q "regData wr;;cr_vout_ref;43;" "$tmp/comms.txt" || fail "--log: no write in $(cat "$tmp/comms.txt")"
+    # A log that cannot be written is not a success.
+    expect_error 4 "Communication log file /dev/full cannot be written" set --vout 3.3 --log /dev/full
     # A chip that keeps its values: the read-back catches it.
     FAKE_BUS_WRITE_PROTECT=1 expect_error 1 "Read-back differs: wrote 0x50 forced, the chip holds 0x00 auto" \
         set --code 0x50 --mode forced

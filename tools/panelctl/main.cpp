@@ -243,7 +243,11 @@ int main(int argc, char **argv)
     int code = CtlSession::ExitOk;
     // Inside the event loop, so that SIGINT and SIGTERM end every wait.
     QTimer::singleShot(0, &app, [&] {
-        code = out.finish(command->run(context));
+        CtlSession::Error err = command->run(context);
+        // A log asked for and lost is a failure of its own.
+        if (!err && parser.isSet(QStringLiteral("log")) && !CommsLog::getInstance()->dumpError().isEmpty())
+            err = { CtlSession::ExitFile, CommsLog::getInstance()->dumpError() };
+        code = out.finish(err);
         QCoreApplication::exit(code);
     });
     app.exec();
