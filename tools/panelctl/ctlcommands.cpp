@@ -192,6 +192,19 @@ Error writeAndVerify(CtlContext &c, const ChipState &before, const ChipState &ta
     return {};
 }
 
+// Every command on the chip starts the same way: it must answer, and the
+// model must hold what it has now.
+Error readChip(CtlContext &c, ChipState *state = nullptr)
+{
+    if (Error err = c.session.attach(c.dat))
+        return err;
+    if (Error err = c.session.readConfiguration(c.dat))
+        return err;
+    if (state)
+        *state = c.session.modelState();
+    return {};
+}
+
 // ---- commands
 
 Error runAdapters(CtlContext &c)
@@ -243,11 +256,9 @@ Error runScan(CtlContext &c)
 
 Error runRead(CtlContext &c)
 {
-    if (Error err = c.session.attach(c.dat))
+    ChipState state;
+    if (Error err = readChip(c, &state))
         return err;
-    if (Error err = c.session.readConfiguration(c.dat))
-        return err;
-    const ChipState state = c.session.modelState();
     printState(c.out, c.dat, state);
     c.out.set(QStringLiteral("dat"), c.dat);
     const QJsonObject json = stateJson(state);
@@ -294,11 +305,9 @@ Error runSet(CtlContext &c)
                              .arg(c.parser.value(QStringLiteral("mode"))));
     }
 
-    if (Error err = c.session.attach(c.dat))
+    ChipState before;
+    if (Error err = readChip(c, &before))
         return err;
-    if (Error err = c.session.readConfiguration(c.dat))
-        return err;
-    const ChipState before = c.session.modelState();
     ChipState target = before;
     if (code >= 0)
         target.code = code;
@@ -326,9 +335,7 @@ Error runRegisters(CtlContext &c)
         fieldsOf = Utils::toHexAddress(match.captured(2).toUInt(nullptr, 16), 2);
     }
 
-    if (Error err = c.session.attach(c.dat))
-        return err;
-    if (Error err = c.session.readConfiguration(c.dat))
+    if (Error err = readChip(c))
         return err;
 
     struct Register
@@ -368,8 +375,7 @@ Error runRegisters(CtlContext &c)
             known << r.address;
         return usage(QStringLiteral("No register at address %1 (registers: %2)").arg(fieldsOf, known.join(QStringLiteral(", "))));
     }
-    bool ok = false;
-    const unsigned value = QString(it->value).remove(QStringLiteral("0x")).toUInt(&ok, 16);
+    const unsigned value = Utils::fromHexString(it->value);
     c.out.line(QStringLiteral("%1  %2  %3").arg(it->address, it->name, it->value));
     c.out.set(QStringLiteral("register"), QJsonObject{ { QStringLiteral("address"), it->address },
                                                         { QStringLiteral("name"), it->name },
@@ -386,7 +392,7 @@ Error runRegisters(CtlContext &c)
         QString bits = size > 1 ? QStringLiteral("%1:%2").arg(start + size - 1).arg(start) : QString::number(start);
         QJsonObject field = object;
         field.remove(QStringLiteral("reset"));
-        if (ok && start >= 0 && size > 0 && start + size <= 32) {
+        if (start >= 0 && size > 0 && start + size <= 32) {
             const unsigned mask = size >= 32 ? 0xFFFFFFFFu : ((1u << size) - 1u);
             const unsigned fieldValue = (value >> start) & mask;
             field.insert(QStringLiteral("value"), Utils::toHexAddress(fieldValue, 2));
@@ -581,12 +587,10 @@ Error runApply(CtlContext &c)
     }
 
     c.dat = section;
-    if (Error err = c.session.attach(c.dat))
-        return err;
-    if (Error err = c.session.readConfiguration(c.dat))
-        return err;
     // What the file does not say stays as the chip has it.
-    const ChipState before = c.session.modelState();
+    ChipState before;
+    if (Error err = readChip(c, &before))
+        return err;
     ChipState target = before;
     if (code >= 0)
         target.code = code;
@@ -645,11 +649,6 @@ Error runServe(CtlContext &c)
     return {};
 }
 
-QCommandLineOption valueOption(const QString &name, const QString &description, const QString &valueName)
-{
-    return QCommandLineOption(name, description, valueName);
-}
-
 } // namespace
 
 const QList<CtlCommand> &ctlCommands()
@@ -673,17 +672,17 @@ const QList<CtlCommand> &ctlCommands()
                                      "and fails when it does not hold what was written. Voltages must be on the chip's grid "
                                      "(2.500 V to 2.800 V in 50 mV steps, 2.825 V to 4.000 V in 25 mV steps); reserved codes "
                                      "are refused."),
-                      { valueOption(QStringLiteral("vout"), QStringLiteral("Output voltage in volts, e.g. 3.3."), QStringLiteral("VOLTS")),
-                        valueOption(QStringLiteral("code"), QStringLiteral("Output-voltage code, 41 to 95 (0x29 to 0x5f)."), QStringLiteral("N")),
-                        valueOption(QStringLiteral("mode"), QStringLiteral("auto, forced or passthrough."), QStringLiteral("MODE")) },
+                      { QCommandLineOption(QStringLiteral("vout"), QStringLiteral("Output voltage in volts, e.g. 3.3."), QStringLiteral("VOLTS")),
+                        QCommandLineOption(QStringLiteral("code"), QStringLiteral("Output-voltage code, 41 to 95 (0x29 to 0x5f)."), QStringLiteral("N")),
+                        QCommandLineOption(QStringLiteral("mode"), QStringLiteral("auto, forced or passthrough."), QStringLiteral("MODE")) },
                       0, 0, false, &runSet });
         list.append({ QStringLiteral("registers"), QStringLiteral("[--filter RE] [--fields ADDR]"),
                       QStringLiteral("Show the register view, or one register's fields"),
                       QStringLiteral("Reads the chip and lists every register (address, name, value), those matching --filter "
                                      "(a case-insensitive regular expression on name, address or group), or with --fields the "
                                      "bit fields of one register with their values."),
-                      { valueOption(QStringLiteral("filter"), QStringLiteral("Only registers matching RE."), QStringLiteral("RE")),
-                        valueOption(QStringLiteral("fields"), QStringLiteral("Show the fields of the register at ADDR."), QStringLiteral("ADDR")) },
+                      { QCommandLineOption(QStringLiteral("filter"), QStringLiteral("Only registers matching RE."), QStringLiteral("RE")),
+                        QCommandLineOption(QStringLiteral("fields"), QStringLiteral("Show the fields of the register at ADDR."), QStringLiteral("ADDR")) },
                       0, 0, false, &runRegisters });
         list.append({ QStringLiteral("run"), QStringLiteral("FILE|-"), QStringLiteral("Validate and run an I2C script"),
                       QStringLiteral("Validates the script (register names allowed), runs it on the chip and prints each transfer "
@@ -696,12 +695,12 @@ const QList<CtlCommand> &ctlCommands()
                       QStringLiteral("Opens the project file, takes the saved configuration of one device (the only one, or "
                                      "--section), writes it to the connected chip at that device's address, reads back and "
                                      "reports what changed."),
-                      { valueOption(QStringLiteral("section"), QStringLiteral("The project device (DAT) to apply."), QStringLiteral("DAT")) },
+                      { QCommandLineOption(QStringLiteral("section"), QStringLiteral("The project device (DAT) to apply."), QStringLiteral("DAT")) },
                       1, 1, false, &runApply });
         list.append({ QStringLiteral("serve"), QStringLiteral("[--port N]"), QStringLiteral("Serve the HTTP API until interrupted"),
                       QStringLiteral("Runs the HTTP API for the --dat chip, headless, until SIGINT or SIGTERM, then ends with "
                                      "exit code 0. Port 0 picks a free one; the port is printed (with --json, as a first JSON line)."),
-                      { valueOption(QStringLiteral("port"), QStringLiteral("TCP port, default 8888."), QStringLiteral("N")) },
+                      { QCommandLineOption(QStringLiteral("port"), QStringLiteral("TCP port, default 8888."), QStringLiteral("N")) },
                       0, 0, true, &runServe });
         return list;
     }();

@@ -87,8 +87,8 @@ public:
     // Verifies a script for the device (placeholders expanded into script)
     // without running it.
     Error verifyScript(const QString &dat, QStringList &script);
-    // Runs a verified script; lineDone is called once for every transfer line
-    // in order, logLine for every communication-log line.
+    // Runs a verified script; lineDone is called once for every transfer
+    // line, in order.
     using LineDone = std::function<void(const QString &err, const QString &value)>;
     Error runScript(const QString &dat, const QStringList &script, const LineDone &lineDone);
 

@@ -110,10 +110,8 @@ QString commandHelp(const CtlCommand &command)
 // another way would name a device the bus never reports.
 QString normalizedDat(const QString &dat)
 {
-    QStringList parts = dat.split(Utils::datSeperator);
-    parts[1] = parts.at(1).toLower();
-    parts[2] = parts.at(2).toLower();
-    return parts.join(Utils::datSeperator);
+    const QStringList parts = Utils::exDat(dat);
+    return Utils::mkDat(parts.at(0), parts.at(1).toLower(), parts.at(2).toLower());
 }
 
 void print(const QString &text)
