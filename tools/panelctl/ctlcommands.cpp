@@ -248,7 +248,7 @@ Error runScan(CtlContext &c)
     c.out.set(QStringLiteral("chips"), chips);
     if (found.isEmpty()) {
         if (c.session.adapterIds().isEmpty())
-            return { CtlSession::ExitNoDevice, QStringLiteral("No I2C adapter found (use --simulate to work without hardware)") };
+            return CtlSession::noAdapter();
         return { CtlSession::ExitNoDevice, QStringLiteral("No chip found") };
     }
     return {};

@@ -60,6 +60,11 @@ CtlSession::CtlSession(const Options &options)
 
 CtlSession::~CtlSession() = default;
 
+CtlSession::Error CtlSession::noAdapter()
+{
+    return { ExitNoDevice, QStringLiteral("No I2C adapter found (use --simulate to work without hardware)") };
+}
+
 CtlSession::Error CtlSession::timeoutOrInterrupt(const QString &what) const
 {
     if (m_interrupted)
@@ -142,11 +147,9 @@ CtlSession::Error CtlSession::attach(const QString &dat)
             [&] { emit svc->doVirtualSlave(ctx, dat, true); }, m_options.timeoutMs);
         if (!done)
             return timeoutOrInterrupt(QStringLiteral("Switching on the simulated chip"));
+        // Its announcement, and so the connection, came before the completion.
         if (!simulateErr.isEmpty())
             return { ExitFailed, simulateErr };
-        // Its announcement comes before the completion.
-        if (!barrier(m_options.timeoutMs))
-            return timeoutOrInterrupt(QStringLiteral("Switching on the simulated chip"));
     }
 
     if (!mgr->isConnected(dat)) {
@@ -156,7 +159,7 @@ CtlSession::Error CtlSession::attach(const QString &dat)
     }
     if (!mgr->isConnected(dat)) {
         if (mgr->dongleIds().isEmpty())
-            return { ExitNoDevice, QStringLiteral("No I2C adapter found (use --simulate to work without hardware)") };
+            return noAdapter();
         return { ExitNoDevice, QStringLiteral("No %1 answers at %2 on %3 adapter(s)")
                                    .arg(Utils::datType(dat), Utils::datAddress(dat))
                                    .arg(mgr->dongleIds().size()) };

@@ -58,6 +58,8 @@ public:
     };
 
     explicit CtlSession(const Options &options);
+
+    static Error noAdapter();
     ~CtlSession() override;
 
     // Adapters as the device manager knows them after one adapter scan.
