@@ -292,11 +292,19 @@ void TestDeviceOps::failedScriptKeepsSavedState()
     emit I2cSvc::getInstance()->eventSlaveAdded(dat70);
     Settings::getInstance()->setImmediateMode(true);
     const DeviceState before = mgr()->deviceStates().value(dat70);
-    QSignalSpy done(mgr(), &DeviceMgr::doneRunScript);
+    QString err;
+    bool done = false;
+    connect(mgr(), &DeviceMgr::doneRunScript, this, [&](const QString &e, const QString &ctx) {
+        // Earlier cases' scripts may still be answering.
+        if (ctx == QLatin1String("doRunScript,KeepState")) {
+            err = e;
+            done = true;
+        }
+    });
     // There is no adapter behind the DAT: the worker fails every line.
-    mgr()->doRunScript(dat70, QStringLiteral("Pane"), {QStringLiteral("read_register cr_vout_ref 1")});
-    QTRY_COMPARE(done.size(), 1);
-    QVERIFY(!done.first().at(0).toString().isEmpty());
+    mgr()->doRunScript(dat70, QStringLiteral("KeepState"), {QStringLiteral("read_register cr_vout_ref 1")});
+    QTRY_VERIFY(done);
+    QVERIFY(!err.isEmpty());
     QCOMPARE(mgr()->deviceStates().value(dat70), before);
     QCOMPARE(m_model->voutControl(), 50);
     QVERIFY(m_model->forcedPwm());
