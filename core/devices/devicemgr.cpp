@@ -279,9 +279,9 @@ void DeviceMgr::activity()
     // read has put the chip's values into the model, the model holds
     // defaults or a project's values, and a register read a moment ago
     // would be overwritten with them.
-    const bool writable = model
-                          && (settings->debugNoRules() || (model->rules() && model->rules()->doValidation() == 0));
-    if (settings->immediateMode() && writable && isConnected(m_currentDat) && m_readSinceConnected.contains(m_currentDat))
+    const bool chipKnown = isConnected(m_currentDat) && m_readSinceConnected.contains(m_currentDat);
+    if (settings->immediateMode() && model && chipKnown
+        && (settings->debugNoRules() || (model->rules() && model->rules()->doValidation() == 0)))
         doWriteConfiguration(m_currentDat, true);
 
     if (m_readOnActivity) {

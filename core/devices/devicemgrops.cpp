@@ -145,7 +145,8 @@ void DeviceMgr::map_doneRunScript(const QString &err, const QString &ctx, const 
         emit doneRunScript(err, ctx, dat);
         // A failed script leaves a register image that may never have been
         // read; it must not replace the saved state.
-        if (err.isEmpty() && m_connectedIds.contains(dat) && m_onlineMode && Settings::getInstance()->immediateMode())
+        if (err.isEmpty() && m_connectedIds.contains(dat) && m_onlineMode
+            && Settings::getInstance()->immediateMode())
             getDeviceState(dat);
     } else if (ctx.startsWith(ctxRunMonitor)) {
         emit doneRunMonitor(err, ctx, dat);

@@ -105,7 +105,8 @@ constexpr unsigned int longestWaitMs = 65535;
 bool milliseconds(const QString &token, unsigned int &value)
 {
     value = 0;
-    if (token.isEmpty() || !std::all_of(token.cbegin(), token.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    if (token.isEmpty() || !std::all_of(token.cbegin(), token.cend(), isDigit))
         return false;
     bool ok = false;
     const qulonglong parsed = token.toULongLong(&ok, 10);
