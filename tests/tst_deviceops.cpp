@@ -47,6 +47,10 @@ private slots:
     void completionRouting();
     void scriptCompletionRefreshesStateInImmediateMode();
     void nothingToWriteEmitsNothing();
+    void failedScriptKeepsSavedState();
+    void immediateWriteIgnoringRules_data();
+    void immediateWriteIgnoringRules();
+    void noImmediateWriteBeforeFirstRead();
     void task();
     void firstMonitorTickRunsEverySpeed();
     void monitorStaysQuietWhenNotAllowed();
@@ -57,6 +61,11 @@ private:
     DeviceMgr *mgr() const { return DeviceMgr::getInstance(); }
     // Project devices that the bus reports present, with bus work allowed.
     void connectDevices(const QStringList &dats);
+    // The answers of a configuration read: each register line, then the end
+    // of the script when finish is set.
+    void chipAnswersRead(const QString &dat, char vout, char control, bool finish = true);
+    // One activity tick, at once.
+    void tick() { QVERIFY(QMetaObject::invokeMethod(mgr(), "activity")); }
 
     Bvr60600::DModel *m_model = nullptr;
 };
@@ -90,6 +99,16 @@ void TestDeviceOps::connectDevices(const QStringList &dats)
         emit I2cSvc::getInstance()->eventSlaveAdded(dat);
     }
     mgr()->setOnlineMode(true);
+}
+
+void TestDeviceOps::chipAnswersRead(const QString &dat, char vout, char control, bool finish)
+{
+    I2cSvc *svc = I2cSvc::getInstance();
+    const QString ctx = QStringLiteral("doReadConfiguration");
+    emit svc->doneReadRegister(QString(), ctx, dat, QByteArray("\x02"), QByteArray(1, control));
+    emit svc->doneReadRegister(QString(), ctx, dat, QByteArray("\x01"), QByteArray(1, vout));
+    if (finish)
+        emit svc->doneRunScript(QString(), ctx, dat);
 }
 
 void TestDeviceOps::verificationFailures_data()
@@ -258,6 +277,105 @@ void TestDeviceOps::nothingToWriteEmitsNothing()
     QCOMPARE(done.size(), 0);
     QCOMPARE(requests.size(), 0);
     QCOMPARE(mgr()->deviceStates().value(dat70).value(QStringLiteral("voutControl")).toInt(), 60);
+    mgr()->setOnlineMode(false);
+}
+
+// A failed script on a chip never read used to save its all-zero register
+// image over the device's state: code 0, reserved, in place of the project's.
+void TestDeviceOps::failedScriptKeepsSavedState()
+{
+    QCOMPARE(mgr()->addDeviceToProject(dat70, {{QStringLiteral("voutControl"), 50},
+                                                {QStringLiteral("forcedPwm"), true},
+                                                {QStringLiteral("autoPwm"), false}}),
+             QString());
+    connectDevices({});
+    emit I2cSvc::getInstance()->eventSlaveAdded(dat70);
+    Settings::getInstance()->setImmediateMode(true);
+    const DeviceState before = mgr()->deviceStates().value(dat70);
+    QString err;
+    bool done = false;
+    connect(mgr(), &DeviceMgr::doneRunScript, this, [&](const QString &e, const QString &ctx) {
+        // Earlier cases' scripts may still be answering.
+        if (ctx == QLatin1String("doRunScript,KeepState")) {
+            err = e;
+            done = true;
+        }
+    });
+    // There is no adapter behind the DAT: the worker fails every line.
+    mgr()->doRunScript(dat70, QStringLiteral("KeepState"), {QStringLiteral("read_register cr_vout_ref 1")});
+    QTRY_VERIFY(done);
+    QVERIFY(!err.isEmpty());
+    QCOMPARE(mgr()->deviceStates().value(dat70), before);
+    QCOMPARE(m_model->voutControl(), 50);
+    QVERIFY(m_model->forcedPwm());
+    mgr()->setOnlineMode(false);
+}
+
+// "Ignore Rules" is meant to let writes through whatever validation says;
+// it stopped every immediate-mode write instead.
+void TestDeviceOps::immediateWriteIgnoringRules_data()
+{
+    QTest::addColumn<bool>("ignoreRules");
+    QTest::addRow("rules obeyed") << false;
+    QTest::addRow("rules ignored") << true;
+}
+
+void TestDeviceOps::immediateWriteIgnoringRules()
+{
+    QFETCH(bool, ignoreRules);
+    Settings *settings = Settings::getInstance();
+    settings->setImmediateMode(true);
+    settings->setDebugNoRules(ignoreRules);
+    QCOMPARE(mgr()->addDeviceToProject(dat70), QString());
+    mgr()->setOnlineMode(true);
+    emit I2cSvc::getInstance()->eventSlaveAdded(dat70);
+    chipAnswersRead(dat70, 0x3c, 0x00);
+    QCOMPARE(m_model->voutControl(), 0x3c);
+
+    QSignalSpy requests(I2cSvc::getInstance(), &I2cSvc::doRunScript);
+    m_model->setVoutControl(61);
+    tick();
+    settings->setDebugNoRules(false);
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().at(0).toString(), QStringLiteral("doWriteConfiguration"));
+    QVERIFY(requests.first().at(2).toStringList().filter(QStringLiteral("write_register")).first().contains(
+        QStringLiteral(" 3d ")));
+    mgr()->setOnlineMode(false);
+}
+
+// A tick landing between the line answers of the first read wrote the
+// model's defaults back over a register just read: a chip set to forced PWM
+// went back to automatic.
+void TestDeviceOps::noImmediateWriteBeforeFirstRead()
+{
+    Settings::getInstance()->setImmediateMode(true);
+    QCOMPARE(mgr()->addDeviceToProject(dat70), QString());
+    mgr()->setOnlineMode(true);
+    QSignalSpy requests(I2cSvc::getInstance(), &I2cSvc::doRunScript);
+    emit I2cSvc::getInstance()->eventSlaveAdded(dat70);
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().at(0).toString(), QStringLiteral("doReadConfiguration"));
+
+    chipAnswersRead(dat70, 0x3c, 0x04, false);
+    tick();
+    QCOMPARE(requests.size(), 1);
+
+    emit I2cSvc::getInstance()->doneRunScript(QString(), QStringLiteral("doReadConfiguration"), dat70);
+    QVERIFY(m_model->forcedPwm());
+    tick();
+    QCOMPARE(requests.size(), 1); // the model is what the chip holds
+    m_model->setVoutControl(61);
+    tick();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.last().at(0).toString(), QStringLiteral("doWriteConfiguration"));
+
+    // Seen again after a disconnection, the chip is read before any write.
+    emit I2cSvc::getInstance()->eventSlaveRemoved(dat70);
+    emit I2cSvc::getInstance()->eventSlaveAdded(dat70);
+    QCOMPARE(requests.last().at(0).toString(), QStringLiteral("doReadConfiguration"));
+    m_model->setVoutControl(62);
+    tick();
+    QCOMPARE(requests.last().at(0).toString(), QStringLiteral("doReadConfiguration"));
     mgr()->setOnlineMode(false);
 }
 

@@ -160,6 +160,37 @@ private slots:
         QCOMPARE(failed.toString(), QStringLiteral("Dongle[0x9] has been removed or does not exist"));
     }
 
+    // "0x3C" used to be written as the two bytes 00 3c; nonsense text went
+    // out as a zero byte.
+    void waitPmbusCommandTakesScriptBytes_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addRow("0x prefix") << "21" << "0x3C" << "" << QByteArray("\x3c");
+        QTest::addRow("0X prefix on both") << "0X21" << "0X3c" << "" << QByteArray("\x3c");
+        QTest::addRow("leading zero byte kept") << "21" << "0001" << "" << QByteArray("\x00\x01", 2);
+        QTest::addRow("odd digit count") << "0021" << "123" << "" << QByteArray("\x01\x23");
+        QTest::addRow("data not hex") << "21" << "zz" << "Invalid value (zz)" << QByteArray("\x07");
+        QTest::addRow("data with a second prefix") << "21" << "0x0x3c" << "Invalid value (0x0x3c)" << QByteArray("\x07");
+        QTest::addRow("command of two bytes") << "121" << "3c" << "Invalid command (121)" << QByteArray("\x07");
+        QTest::addRow("command not hex") << "x" << "3c" << "Invalid command (x)" << QByteArray("\x07");
+    }
+    void waitPmbusCommandTakesScriptBytes()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, data);
+        QFETCH(QByteArray, written);
+        enableSlave();
+        QString err;
+        svc->waitWriteRegister(vdat, QByteArray("\x21"), QByteArray("\x07"), err);
+        QTEST(svc->waitPmbusCommand(vdat, false, false, command, data).toString(), "err");
+        QByteArray value;
+        svc->waitReadRegister(vdat, QByteArray("\x21"), 1, value, err);
+        QCOMPARE(value, written);
+    }
+
     void bulkPacketsOnAVirtualSlave()
     {
         enableSlave();

@@ -367,10 +367,48 @@ private slots:
             QCOMPARE(calls.at(i).command, QByteArray("\xc1"));
         }
         QCOMPARE(calls.at(1).payload.size(), 1 + 488 + 1);
-        QCOMPARE(rig.progress->count(), 2);
+        QCOMPARE(rig.progress->count(), 3);
+        QCOMPARE(rig.progress->at(1).at(2).toInt(), 2);
         QCOMPARE(rig.progress->at(1).at(3).toInt(), 3);
         QVERIFY(rig.trafficLines().first().startsWith("writePacket 05 00_00_07_0e_15"));
         QVERIFY(rig.trafficLines().first().endsWith("(packet size 514)"));
+    }
+
+    // A bulk transfer outside a script stopped its progress at n of n + 1,
+    // and the footer's busy indicator stayed on for good.
+    void bulkProgressEnds_data()
+    {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("failFrom");
+        QTest::addRow("read, one packet") << false << 1 << -1;
+        QTest::addRow("read, three packets") << false << 1500 << -1;
+        QTest::addRow("write, two packets") << true << 1000 << -1;
+        QTest::addRow("read failing at the second packet") << false << 1500 << 1;
+        QTest::addRow("write failing at the first packet") << true << 1000 << 0;
+    }
+    void bulkProgressEnds()
+    {
+        QFETCH(bool, write);
+        QFETCH(int, size);
+        QFETCH(int, failFrom);
+        Rig rig;
+        TestDongleBehaviour b;
+        b.failPacketIndex = failFrom;
+        b.errorText = failFrom >= 0 ? QStringLiteral("busy") : QString();
+        rig.dongle->setBehaviour(b);
+        rig.dongle->packetReply = QByteArray("\x01", 1);
+        QSignalSpy read(&rig.req, &Requester::doneReadBulk);
+        QSignalSpy written(&rig.req, &Requester::doneWriteBulk);
+        if (write)
+            emit rig.req.doWriteBulk("w", ":0x70:bvr60600", {}, QByteArray("\xc1"), QByteArray(size, 'x'), 0);
+        else
+            emit rig.req.doReadBulk("r", ":0x70:bvr60600", {}, QByteArray("\xc0"), ushort(size));
+        QTRY_COMPARE(read.count() + written.count(), 1);
+        QCOMPARE((write ? written : read).first().at(0).toString().isEmpty(), failFrom < 0);
+        QVERIFY(!rig.progress->isEmpty());
+        const QList<QVariant> last = rig.progress->last();
+        QCOMPARE(last.at(2).toInt(), last.at(3).toInt());
     }
 
     void writeBulkWithoutDataSendsTheCommandAlone()

@@ -275,10 +275,14 @@ void DeviceMgr::activity()
 
     Settings *settings = Settings::getInstance();
     const QPointer<Model> model = ModelMgr::getInstance()->currentModel();
-    if (settings->immediateMode() && model && model->rules() && model->rules()->doValidation() == 0
-        && !settings->debugNoRules() && isConnected(m_currentDat)) {
+    // "Ignore Rules" lets a model that fails validation be written. Until a
+    // read has put the chip's values into the model, the model holds
+    // defaults or a project's values, and a register read a moment ago
+    // would be overwritten with them.
+    const bool chipKnown = isConnected(m_currentDat) && m_readSinceConnected.contains(m_currentDat);
+    if (settings->immediateMode() && model && chipKnown
+        && (settings->debugNoRules() || (model->rules() && model->rules()->doValidation() == 0)))
         doWriteConfiguration(m_currentDat, true);
-    }
 
     if (m_readOnActivity) {
         if (isConnected(m_currentDat))
@@ -419,6 +423,7 @@ void DeviceMgr::onSlaveRemoved(const QString &dat)
 
 void DeviceMgr::disconnectDevice(const QString &dat)
 {
+    m_readSinceConnected.remove(dat);
     m_connectedIds.removeAll(dat);
     emit eventDeviceDisconnected(dat);
     emit connectedIdsChanged(m_connectedIds);
@@ -455,6 +460,7 @@ void DeviceMgr::onDeviceAdded(const QString &dat)
 
 void DeviceMgr::onDeviceRemoved(const QString &dat)
 {
+    m_readSinceConnected.remove(dat);
     if (m_connectedIds.contains(dat))
         disconnectDevice(dat);
     if (!m_currentDevice || m_currentDevice->dat() == dat) {
@@ -500,6 +506,7 @@ void DeviceMgr::onConnectionChanged()
 
 void DeviceMgr::onDeviceConnected(const QString &dat)
 {
+    m_readSinceConnected.remove(dat);
     const Settings *settings = Settings::getInstance();
     if (m_connectedIds.contains(dat) && m_onlineMode && settings->immediateMode() && !settings->commsDebugMode())
         doReadConfiguration(dat);
@@ -638,6 +645,7 @@ QString DeviceMgr::editDeviceInProject(const QString &oldDat, const QString &new
         const bool shown = m_modelStateDat == oldDat;
         if (shown)
             getModelState(oldDat);
+        m_readSinceConnected.remove(oldDat);
         const QPointer<Device> device = m_devices.take(oldDat);
         QVariantMap state = m_deviceStates.take(oldDat);
         if (device)

@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -265,4 +266,7 @@ private:
     QString m_modelStateDat;
     quint32 m_monitorTick = 0;
     bool m_readOnActivity = false;
+    // Connected devices whose configuration has been read since they
+    // connected: only these get immediate-mode writes.
+    QSet<QString> m_readSinceConnected;
 };

@@ -143,7 +143,10 @@ void DeviceMgr::map_doneRunScript(const QString &err, const QString &ctx, const 
 {
     if (ctx.startsWith(ctxRunScript)) {
         emit doneRunScript(err, ctx, dat);
-        if (m_connectedIds.contains(dat) && m_onlineMode && Settings::getInstance()->immediateMode())
+        // A failed script leaves a register image that may never have been
+        // read; it must not replace the saved state.
+        if (err.isEmpty() && m_connectedIds.contains(dat) && m_onlineMode
+            && Settings::getInstance()->immediateMode())
             getDeviceState(dat);
     } else if (ctx.startsWith(ctxRunMonitor)) {
         emit doneRunMonitor(err, ctx, dat);
@@ -159,8 +162,8 @@ void DeviceMgr::map_doneRunScript(const QString &err, const QString &ctx, const 
 void DeviceMgr::onDoneReadConfiguration(const QString &err, const QString &ctx, const QString &dat)
 {
     Q_UNUSED(ctx)
-    if (err.isEmpty())
-        getDeviceState(dat);
+    if (err.isEmpty() && getDeviceState(dat))
+        m_readSinceConnected.insert(dat);
 }
 
 void DeviceMgr::onDoneFunction(const QString &err, const QString &ctx, const QString &dat)

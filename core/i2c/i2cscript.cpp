@@ -33,14 +33,6 @@ bool isHexDigit(QChar c)
     return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
 }
 
-// A byte argument that decodes without skipping anything. A bare "0x" is not
-// a number either.
-bool isHexToken(const QString &token)
-{
-    const QStringView digits = withoutHexPrefix(token);
-    return !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), isHexDigit);
-}
-
 // Value bytes without their leading zero bytes; a zero value gives none.
 qsizetype significantBytes(const QByteArray &bytes)
 {
@@ -91,24 +83,37 @@ unsigned char runBlockSize(const QString &token)
     return size > 0xFFFF ? 0 : static_cast<unsigned char>(size & 0xFF);
 }
 
-unsigned int waitMilliseconds(const QString &token)
+// A size or count written in hex that fits its parameter; value is 0 when
+// it does not, which is what a refused line runs with if run unchecked.
+bool hexNumber(const QString &token, unsigned limit, unsigned &value)
 {
-    constexpr unsigned int shortest = 1000;
-    bool ok = false;
-    const qulonglong value = token.toULongLong(&ok, 10);
-    if (!ok)
-        return shortest;
-    return std::max(static_cast<unsigned int>(value % 65536), shortest);
+    value = 0;
+    if (!fitsBytes(token, 4))
+        return false;
+    const unsigned parsed = Utils::uintFromHexBA(bytesFromToken(token));
+    if (parsed > limit)
+        return false;
+    value = parsed;
+    return true;
 }
 
-unsigned int packetDelayOf(const QStringList &t)
+// Waits and packet delays: decimal milliseconds up to this many. Anything
+// longer, negative or not a number is refused rather than wrapped, cut or
+// replaced, so a script never waits other than it says.
+constexpr unsigned int longestWaitMs = 65535;
+
+bool milliseconds(const QString &token, unsigned int &value)
 {
-    constexpr unsigned int defaultDelay = 10;
-    if (t.size() < 5)
-        return defaultDelay;
+    value = 0;
+    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    if (token.isEmpty() || !std::all_of(token.cbegin(), token.cend(), isDigit))
+        return false;
     bool ok = false;
-    const unsigned int delay = t.at(4).toUInt(&ok, 10);
-    return ok ? delay : 0;
+    const qulonglong parsed = token.toULongLong(&ok, 10);
+    if (!ok || parsed > longestWaitMs)
+        return false;
+    value = static_cast<unsigned int>(parsed);
+    return true;
 }
 
 enum class Op {
@@ -195,35 +200,52 @@ ScriptLine analyse(const QString &text, unsigned &faults)
     case Op::WaitMs:
         // Accepted without a value, but there is nothing to wait for.
         if (t.size() >= 2) {
+            constexpr unsigned int shortest = 1000;
+            unsigned int ms = 0;
+            if (!milliseconds(t.at(1), ms))
+                faults |= InvalidValue;
             line.kind = ScriptLine::WaitMs;
-            line.waitMs = waitMilliseconds(t.at(1));
+            line.waitMs = std::max(ms, shortest);
         }
         break;
-    case Op::ReadBulk:
+    case Op::ReadBulk: {
         checkBytes(faults, t, {1, 2});
+        unsigned size = 0;
+        if (!hexNumber(t.at(3), 0xFFFF, size))
+            faults |= InvalidValue;
         line.kind = ScriptLine::ReadBulk;
         line.regAddr = bytesFromToken(t.at(1));
         line.command = bytesFromToken(t.at(2));
-        line.bulkSize = static_cast<unsigned short>(Utils::fromHexString(t.at(3)));
+        line.bulkSize = static_cast<unsigned short>(size);
         break;
+    }
     case Op::WriteBulk: {
         const bool noData = t.at(3) == i2c_no_parameter;
         checkBytes(faults, t, {1, 2});
         if (!noData)
             checkBytes(faults, t, {3});
+        constexpr unsigned int defaultDelay = 10;
+        unsigned int delay = defaultDelay;
+        if (t.size() >= 5 && !milliseconds(t.at(4), delay))
+            faults |= InvalidValue;
         line.kind = ScriptLine::WriteBulk;
         line.regAddr = bytesFromToken(t.at(1));
         line.command = bytesFromToken(t.at(2));
         line.data = noData ? QByteArray() : bytesFromToken(t.at(3));
-        line.packetDelay = packetDelayOf(t);
+        line.packetDelay = delay;
         break;
     }
-    case Op::ReadReg:
+    case Op::ReadReg: {
         checkBytes(faults, t, {1});
+        // The worker takes the size as a signed byte.
+        unsigned size = 0;
+        if (!hexNumber(t.at(2), 0x7F, size))
+            faults |= InvalidValue;
         line.kind = ScriptLine::ReadRegister;
         line.regAddr = bytesFromToken(t.at(1));
-        line.readSize = static_cast<signed char>(Utils::fromHexString(t.at(2)));
+        line.readSize = static_cast<signed char>(size);
         break;
+    }
     case Op::WriteReg:
         checkBytes(faults, t, {1, 2});
         line.kind = ScriptLine::WriteRegister;
@@ -338,6 +360,12 @@ bool canParseScript(QString &err, const QStringList &lines)
 QByteArray bytesFromToken(const QString &token)
 {
     return QByteArray::fromHex(withoutHexPrefix(token).toLatin1());
+}
+
+bool isHexToken(const QString &token)
+{
+    const QStringView digits = withoutHexPrefix(token);
+    return !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), isHexDigit);
 }
 
 ScriptLine compileLine(const QString &line)

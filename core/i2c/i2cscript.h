@@ -85,6 +85,9 @@ PANELCORE_EXPORT bool canParseScript(QString &err, const QStringList &lines);
 // of its own (123 gives 01 23). Other non-hex characters are skipped here;
 // validation rejects them.
 PANELCORE_EXPORT QByteArray bytesFromToken(const QString &token);
+// Whether bytesFromToken() takes the token whole: hex digits after at most
+// one "0x". A bare "0x" is not a number either.
+PANELCORE_EXPORT bool isHexToken(const QString &token);
 
 // What the executor does for one line. Empty, short and unknown lines are
 // Skip; nothing is rejected here, that is canParseScript's job.

@@ -3,7 +3,6 @@
 #include "i2c/flowcontrol.h"
 #include "i2c/i2cscript.h"
 #include "services/settings.h"
-#include "utils/utils.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -194,15 +193,21 @@ QVariant I2cSvc::waitPmbusCommand(const QString &dat, const bool &isRead,
                                   const bool &isBlockProtocol, const QString &command,
                                   const QString &data)
 {
+    // Byte arguments as a script writes them: "0x3C" is one byte, "0001"
+    // two. Text that is no such number would reach the chip as some other
+    // byte, so it is refused.
+    QByteArray code = I2cScript::bytesFromToken(command);
+    while (code.size() > 1 && code.at(0) == '\0')
+        code.remove(0, 1);
+    if (!I2cScript::isHexToken(command) || code.size() != 1)
+        return QStringLiteral("Invalid command (%1)").arg(command);
+    if (!data.isEmpty() && !I2cScript::isHexToken(data))
+        return QStringLiteral("Invalid value (%1)").arg(data);
     PmbusCommand pmbus;
     pmbus.isRead = isRead;
     pmbus.isBlockProtocol = isBlockProtocol ? 1 : 0;
-    pmbus.command = Utils::uintToHexBA(Utils::fromHexString(command), 2);
-    // The data keeps as many digits as were typed: "0001" is two bytes.
-    bool parsed = false;
-    const unsigned int value = data.toUInt(&parsed, 16);
-    const int digits = parsed ? int(qMin<qsizetype>(data.size(), 255)) : 0;
-    pmbus.data = Utils::uintToHexBA(value, static_cast<unsigned char>(digits));
+    pmbus.command = code;
+    pmbus.data = I2cScript::bytesFromToken(data);
 
     QList<PmbusCommand> commands { pmbus };
     QString err;

@@ -118,6 +118,14 @@ I2cWorker::~I2cWorker()
         delete slave.data();
 }
 
+bool I2cWorker::pause(unsigned int ms)
+{
+    if (m_flow)
+        return m_flow->pause(ms);
+    QThread::msleep(ms);
+    return true;
+}
+
 void I2cWorker::beforeCompletion()
 {
     if (m_flow)
@@ -400,6 +408,9 @@ QString I2cWorker::readBulk(const QString &ctx, const QString &dat, const QByteA
         result += request;
         emit eventProgress(ctx, dat, i + 1, packets + 1);
     }
+    // The last step is the completion: whoever shows progress sees it end.
+    if (packets > 0)
+        emit eventProgress(ctx, dat, packets + 1, packets + 1);
     logText(QStringLiteral("I2cWorker_doReadBulk[%1]: executed %2").arg(ctx, errState(err)), err,
             QtDebugMsg);
     beforeCompletion();
@@ -438,9 +449,14 @@ QString I2cWorker::writeBulk(const QString &ctx, const QString &dat, const QByte
                         .arg(i)
                         .arg(err.isEmpty() ? QStringLiteral("No errors") : err),
                     QString(), QtDebugMsg);
-            if (packetDelay > 0)
-                QThread::msleep(packetDelay);
+            // The rest of the transfer must not go out without the delay the
+            // chip asked for, so an ending program stops it here.
+            if (packetDelay > 0 && !pause(packetDelay) && i + 1 < packets && err.isEmpty())
+                err = QStringLiteral("writeBulk stopped after packet %1 of %2: the program is ending")
+                          .arg(i + 1)
+                          .arg(packets);
         }
+        emit eventProgress(ctx, dat, int(packets) + 1, int(packets) + 1);
     }
     logText(QStringLiteral("I2cWorker_doWriteBulk[%1]: executed %2").arg(ctx, errState(err)), err,
             QtDebugMsg);
@@ -503,10 +519,7 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
             logTxRx(line.comment, QString(), QString());
             break;
         case I2cScript::ScriptLine::WaitMs:
-            if (m_flow)
-                (void)m_flow->pause(line.waitMs);
-            else
-                QThread::msleep(line.waitMs);
+            (void)pause(line.waitMs);
             break;
         case I2cScript::ScriptLine::ReadBulk:
             lineErr = readBulk(ctx, dat, line.regAddr, line.command, line.bulkSize);

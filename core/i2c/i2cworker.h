@@ -120,6 +120,8 @@ private:
                           const QList<PmbusCommand> &commands);
     // Every completion passes here first: it may wait for the main thread.
     void beforeCompletion();
+    // Sleeps in the worker thread; false when the program's ending cut it short.
+    bool pause(unsigned int ms);
 
     QStringList vslaveDongles() const;
     bool probe(const QString &dat, const QString &type);

@@ -78,6 +78,7 @@ printf 'read_register 0x01 1\n\033[31mred\n' >"$files/escape.i2c"
 # The simulated chip has no register 0x10.
 printf 'read_register 0x10 1\nread_register 0x01 1\n' >"$files/busfail.i2c"
 printf 'read_register 0x01 1\n' >"$files/ok.i2c"
+printf 'write_bulk 00 01 aa 4294967295\n' >"$files/hugedelay.i2c"
 head -c 1000000 /dev/zero | tr '\0' a >"$files/longline.i2c"
 : >"$files/empty.cfg"
 printf 'just garbage\n=\n[[[\n' >"$files/garbage.cfg"
@@ -195,6 +196,7 @@ read | 3 | No I2C adapter found|answers at 0x70
 --simulate run $files/escape.i2c | 2 | Unrecognized command on line 2
 --simulate run $files/longline.i2c | 2 | Unrecognized command on line 1
 --simulate run $files/busfail.i2c | 1 | 1 of 2 transfer lines failed
+--simulate run $files/hugedelay.i2c | 2 | Invalid value on line 1
 --simulate apply $files/nosuch.cfg | 4 | no such file
 --simulate apply '' | 2,4 | Cannot read
 --simulate apply $files/folder | 4 | not a regular file
@@ -341,6 +343,26 @@ for sig in INT TERM; do
         check_outcome "$label" 130 "interrupted" "$json"
     done
 done
+# A write_bulk packet delay slept in the bus thread beyond the reach of the
+# exit: SIGTERM printed "interrupted" and the process stayed. Signalled
+# while the longest delay runs, it must end within a second.
+printf 'read_register 0x01 1\nwrite_bulk 00 01 aa 65535\nread_register 0x01 1\n' >"$files/delay.i2c"
+label="SIGTERM during a write_bulk packet delay"
+"$ctl" --simulate run "$files/delay.i2c" >"$tmp/out" 2>"$tmp/err" &
+pid=$!
+# Line 1 done: the bulk line has started.
+for _ in $(seq $((hard_limit * 10))); do
+    grep -q '^line 1:' "$tmp/out" 2>/dev/null && break
+    sleep 0.1
+done
+sleep 0.3
+kill -TERM "$pid"
+start=$EPOCHREALTIME
+wait_bounded "$pid"
+elapsed=$(( (${EPOCHREALTIME/./} - ${start/./}) / 1000 ))
+[ "$elapsed" -le 1000 ] || fail "$label: ended $elapsed ms after the signal"
+err=$(cat "$tmp/err")
+check_outcome "$label" 130 "interrupted" 0
 run_ctl "run --timeout 0.5 on a long script" --simulate --timeout 0.5 run "$files/long.i2c"
 [ "$elapsed" -le "$prompt_limit_ms" ] || fail "run --timeout 0.5: ended after $elapsed ms"
 check_outcome "run --timeout 0.5" 1 "did not complete within 500 ms" 0
