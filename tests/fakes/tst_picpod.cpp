@@ -157,6 +157,11 @@ private slots:
         QString err;
         QCOMPARE(readRegister(svc, podChip, "\x41", 1, err), QByteArray("\x07"));
         QCOMPARE(err, QString());
+
+        // The kernel driver gets the pod back when we let go.
+        delete svc;
+        svc = nullptr;
+        QCOMPARE(pod->kernelDriverBound(), !kernelDriver.isEmpty());
     }
 
     // Fault: any failed write reset the whole libusb context (and with the
