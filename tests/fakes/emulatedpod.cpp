@@ -351,7 +351,9 @@ long EmulatedPod::setConfiguration(unsigned int configuration)
 {
     // devio.c, proc_setconfig(): refused while any interface of the active
     // configuration is claimed, by usbfs or by a kernel driver; selecting
-    // the active one again is a reset.
+    // the active one again is a reset. libusb passes the refusal on
+    // (libusb API, libusb_set_configuration(): "LIBUSB_ERROR_BUSY if
+    // interfaces are currently claimed").
     if (m_configuration != 0 && (m_claimedBy || !m_boundDriver.isEmpty()))
         return -EBUSY;
     if (configuration != 0 && configuration != 1)

@@ -49,7 +49,8 @@ private slots:
         qputenv("PANEL_FT4222_LIBRARY", FAKE_FT4222_PATH);
         qputenv("PANEL_SUB20_LIBRARY", "/nonexistent/libsub.so");
         ft4222 = std::make_unique<FakeLibrary>(QStringLiteral(FAKE_FT4222_PATH));
-        // Before the first libusb context: libusb enumerates what it finds then.
+        // Before the first libusb context is made: the testbed is what it
+        // must find under /sys and /dev.
         pod = std::make_unique<EmulatedPod>();
     }
 
