@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev libgl-dev
     libusb-1.0-0-dev
+    umockdev libumockdev-dev   # the pod test runs libusb on an emulated usbfs
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qttest qt6-qpa-plugins

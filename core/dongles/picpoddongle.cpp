@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <QDebug>
+#include <QStringList>
 
 #include <algorithm>
 #include <memory>
@@ -21,12 +22,64 @@ constexpr unsigned char ReadCode = 0x81;
 constexpr unsigned char WriteCode = 0x80;
 // A transfer that libusb reports done but that moved less than a frame.
 constexpr int ShortTransfer = 1;
+// Replies left over from unanswered requests, taken before the next one.
+constexpr int MaxStaleFrames = 8;
 
 const char *const Description = "orvane Pic18 Usb Pod";
 
 libusb_device_handle *usbHandle(const SDongle &record)
 {
     return static_cast<libusb_device_handle *>(record.handle);
+}
+
+bool isPod(libusb_device *device)
+{
+    libusb_device_descriptor descriptor{};
+    return libusb_get_device_descriptor(device, &descriptor) == 0
+        && descriptor.idVendor == PicPodDongle::VendorId
+        && descriptor.idProduct == PicPodDongle::ProductId;
+}
+
+// Where the device is plugged in, as the bus and the chain of hub ports
+// leading to it (at most seven deep): unlike its address, this survives a
+// replug into the same port.
+QString locationId(libusb_device *device)
+{
+    uint8_t ports[7];
+    const int depth = libusb_get_port_numbers(device, ports, int(sizeof(ports)));
+    QStringList path;
+    for (int i = 0; i < depth; ++i)
+        path << QString::number(ports[i]);
+    // Backends that cannot tell the port leave the address, which at least
+    // tells two pods apart.
+    if (path.isEmpty())
+        path << QStringLiteral("a%1").arg(libusb_get_device_address(device));
+    return QStringLiteral("pod-%1-%2")
+        .arg(libusb_get_bus_number(device))
+        .arg(path.join(QLatin1Char('.')));
+}
+
+// A stalled endpoint stays stalled until cleared; a clear that finds no
+// device means the stall was the device going away.
+int clearHalt(libusb_device_handle *device, unsigned char endpoint)
+{
+    const int cleared = libusb_clear_halt(device, endpoint);
+    return cleared == LIBUSB_ERROR_NO_DEVICE ? cleared : LIBUSB_ERROR_PIPE;
+}
+
+QString failureText(int result)
+{
+    switch (result) {
+    case ShortTransfer:
+        return QStringLiteral("pic pod moved less than a frame");
+    case LIBUSB_ERROR_TIMEOUT:
+        return QStringLiteral("pic pod did not answer within %1 ms").arg(TimeoutMs);
+    case LIBUSB_ERROR_PIPE:
+        return QStringLiteral("pic pod endpoint stalled");
+    default:
+        return QStringLiteral("pic pod transfer failed: %1")
+            .arg(QString::fromUtf8(libusb_strerror(result)));
+    }
 }
 
 // Every pod made by a scan, for the next scan to find again: a scan runs
@@ -128,25 +181,61 @@ PicPodDongle::~PicPodDongle()
     PicPodDongle::close();
 }
 
-bool PicPodDongle::TryCreateDongle(SDongle &record)
+bool PicPodDongle::isDisconnected(QString &err, bool ok) const
 {
-    libusb_device_handle *device = usbHandle(record);
-    if (libusb_claim_interface(device, Interface) != 0) {
-        qDebug() << "Failed to claim device (libusb)";
+    Q_UNUSED(err);
+    return !ok && m_gone;
+}
+
+bool PicPodDongle::attach(libusb_device *device)
+{
+    libusb_device_handle *opened = nullptr;
+    if (libusb_open(device, &opened) != 0) {
+        qDebug() << "Failed to open device (libusb)";
         return false;
     }
-    if (libusb_set_configuration(device, Configuration) != 0) {
+    // A firmware that reports a standard class gets a kernel driver bound
+    // to it, and a claim would then be refused. Not every platform knows
+    // kernel drivers: there the call says so and nothing is lost.
+    libusb_set_auto_detach_kernel_driver(opened, 1);
+
+    // Selecting the active configuration again is a device reset, and is
+    // refused while any interface is claimed (by us or by a kernel driver):
+    // select it only when it is not already active, and before claiming.
+    int active = 0;
+    if (libusb_get_configuration(opened, &active) != 0
+        || (active != Configuration && libusb_set_configuration(opened, Configuration) != 0)) {
         qDebug() << "Failed to configure (libusb)";
+        libusb_close(opened);
+        return false;
+    }
+    if (libusb_claim_interface(opened, Interface) != 0) {
+        qDebug() << "Failed to claim device (libusb)";
+        libusb_close(opened);
         return false;
     }
     libusb_device_descriptor descriptor{};
-    if (libusb_get_device_descriptor(libusb_get_device(device), &descriptor) != 0) {
+    if (libusb_get_device_descriptor(device, &descriptor) != 0) {
         qDebug() << "Failed to get device descriptor (libusb)";
+        libusb_release_interface(opened, Interface);
+        libusb_close(opened);
         return false;
     }
-    copyText(record.description, sizeof(record.description), Description);
-    record.extra1 = reinterpret_cast<void *>(quintptr(descriptor.idProduct));
+    close();
+    handle = opened;
+    m_bus = libusb_get_bus_number(device);
+    m_address = libusb_get_device_address(device);
+    m_drainPending = false;
+    copyText(id, sizeof(id), locationId(device).toLatin1().constData());
+    copyText(description, sizeof(description), Description);
+    extra1 = reinterpret_cast<void *>(quintptr(descriptor.idProduct));
     return true;
+}
+
+bool PicPodDongle::isAt(libusb_device *device) const
+{
+    return libusb_get_bus_number(device) == m_bus
+        && libusb_get_device_address(device) == m_address;
 }
 
 DongleList PicPodDongle::Scan(const DongleMgr &mgr)
@@ -155,73 +244,142 @@ DongleList PicPodDongle::Scan(const DongleMgr &mgr)
     if (CreateContext() != 0)
         return found;
 
-    // A pod closed by a shutdown no longer counts: it must be opened afresh.
+    // A pod closed by a shutdown or a failed reset no longer counts: it must
+    // be opened afresh.
     QList<std::shared_ptr<PicPodDongle>> existing;
     for (const auto &pod : livePods()) {
         if (pod->m_owner == &mgr && pod->handle)
             existing.append(pod);
     }
 
-    libusb_device_handle *opened = libusb_open_device_with_vid_pid(LibUsbCtxt, VendorId, ProductId);
-    if (!existing.isEmpty()) {
-        // Only a presence test: the pods we have keep their own handles.
-        if (opened) {
-            libusb_close(opened);
-            for (const auto &pod : existing)
-                found.append(pod);
-        } else {
-            for (const auto &pod : existing)
-                pod->close();
+    libusb_device **list = nullptr;
+    const ssize_t count = libusb_get_device_list(LibUsbCtxt, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device *device = list[i];
+        if (!isPod(device))
+            continue;
+        // The pods we hold are only looked for in the list: a second open
+        // of a device held open is refused on some platforms.
+        const auto held = std::find_if(existing.cbegin(), existing.cend(),
+                                       [device](const auto &pod) { return pod->isAt(device); });
+        if (held != existing.cend()) {
+            found.append(*held);
+            existing.removeAt(int(held - existing.cbegin()));
+            continue;
         }
-        return found;
+        auto pod = std::make_shared<PicPodDongle>(SDongle(), &mgr);
+        if (!pod->attach(device))
+            continue;
+        pods().append(pod);
+        found.append(pod);
     }
-    if (!opened)
-        return found;
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
 
-    SDongle record;
-    record.handle = opened;
-    if (!TryCreateDongle(record)) {
-        // Scans run every second: a pod we cannot claim must not cost a
-        // handle each time.
-        libusb_close(opened);
-        return found;
+    // Those no longer listed have been unplugged. A list that could not be
+    // made says nothing about them.
+    if (count >= 0) {
+        for (const auto &pod : existing)
+            pod->close();
+    } else {
+        for (const auto &pod : existing)
+            found.append(pod);
     }
-    const auto pod = std::make_shared<PicPodDongle>(record, &mgr);
-    pods().append(pod);
-    found.append(pod);
     return found;
 }
 
-int PicPodDongle::exchange(unsigned char *request, unsigned char *reply)
+bool PicPodDongle::request(QString &err, unsigned char *frame, unsigned char *reply)
+{
+    m_gone = !handle;
+    if (m_gone)
+        return false;
+
+    int result = m_drainPending ? drain() : 0;
+    if (result == 0)
+        result = exchange(frame, reply);
+    if (result == LIBUSB_ERROR_NO_DEVICE || result == LIBUSB_ERROR_IO) {
+        m_gone = true;
+        tryResetLibUsbContext();
+        return false;
+    }
+    if (result != 0) {
+        // Timed out, stalled or cut short: the pod may still answer, and that
+        // answer must not be taken for the next request's.
+        m_drainPending = true;
+        err = failureText(result);
+        return false;
+    }
+    if (reply[0] != frame[3]) {
+        // The answer to another request, late: the one to this request may follow.
+        m_drainPending = true;
+        err = QStringLiteral("pic pod answered 0x%1 to request 0x%2")
+                  .arg(reply[0], 2, 16, QLatin1Char('0'))
+                  .arg(frame[3], 2, 16, QLatin1Char('0'));
+        return false;
+    }
+    if (reply[1] != 0) {
+        err = QStringLiteral("NACK from slave 0x%1 (pic pod status 0x%2)")
+                  .arg(frame[4] >> 1, 2, 16, QLatin1Char('0'))
+                  .arg(reply[1], 2, 16, QLatin1Char('0'));
+        return false;
+    }
+    return true;
+}
+
+int PicPodDongle::exchange(unsigned char *frame, unsigned char *reply)
 {
     libusb_device_handle *device = usbHandle(*this);
     int moved = 0;
-    int result = libusb_bulk_transfer(device, OutEndpoint, request, FrameSize, &moved, TimeoutMs);
+    int result = libusb_bulk_transfer(device, OutEndpoint, frame, FrameSize, &moved, TimeoutMs);
+    if (result == LIBUSB_ERROR_PIPE)
+        result = clearHalt(device, OutEndpoint);
     if (result == 0 && moved != FrameSize)
         result = ShortTransfer;
     if (result != 0)
         return result;
     moved = 0;
     result = libusb_bulk_transfer(device, InEndpoint, reply, FrameSize, &moved, TimeoutMs);
+    if (result == LIBUSB_ERROR_PIPE)
+        result = clearHalt(device, InEndpoint);
     if (result == 0 && moved != FrameSize)
         result = ShortTransfer;
     return result;
+}
+
+int PicPodDongle::drain()
+{
+    libusb_device_handle *device = usbHandle(*this);
+    unsigned char stale[FrameSize];
+    // A pod that never stops sending is not waited for without end: the
+    // next request drains again.
+    for (int frames = 0; frames < MaxStaleFrames; ++frames) {
+        int moved = 0;
+        int result =
+            libusb_bulk_transfer(device, InEndpoint, stale, FrameSize, &moved, TimeoutMs);
+        if (result == LIBUSB_ERROR_PIPE)
+            result = clearHalt(device, InEndpoint);
+        if (result == LIBUSB_ERROR_TIMEOUT) {
+            m_drainPending = false;
+            return 0;
+        }
+        if (result != 0)
+            return result;
+    }
+    return 0;
 }
 
 bool PicPodDongle::hwReadRegister(QString &err, unsigned short address, const QByteArray &regAddr,
                                   QByteArray &regValue, QByteArray &buffer, unsigned char flags)
 {
     Q_UNUSED(buffer);
-    if (!isSingleByteTransfer(err, regAddr, regValue, flags) || !handle)
+    m_gone = false;
+    if (!isSingleByteTransfer(err, regAddr, regValue, flags))
         return false;
 
-    unsigned char request[FrameSize];
+    unsigned char frame[FrameSize];
     unsigned char reply[FrameSize] = {};
-    fillRequest(request, ReadCode, address, regAddr);
-    const int result = exchange(request, reply);
-    if (result == LIBUSB_ERROR_IO)
-        tryResetLibUsbContext();
-    if (result != 0 || reply[1] != 0 || reply[0] != ReadCode)
+    fillRequest(frame, ReadCode, address, regAddr);
+    if (!request(err, frame, reply))
         return false;
     regValue[0] = char(reply[2]);
     return true;
@@ -232,19 +390,15 @@ bool PicPodDongle::hwWriteRegister(QString &err, unsigned short address,
                                    const QByteArray &buffer, unsigned char flags)
 {
     Q_UNUSED(buffer);
-    if (!isSingleByteTransfer(err, regAddr, regValue, flags) || !handle)
+    m_gone = false;
+    if (!isSingleByteTransfer(err, regAddr, regValue, flags))
         return false;
 
-    unsigned char request[FrameSize];
+    unsigned char frame[FrameSize];
     unsigned char reply[FrameSize] = {};
-    fillRequest(request, WriteCode, address, regAddr);
-    request[6] = static_cast<unsigned char>(regValue.at(0));
-    const int result = exchange(request, reply);
-    if (result != 0) {
-        tryResetLibUsbContext();
-        return false;
-    }
-    return reply[1] == 0 && reply[0] == WriteCode;
+    fillRequest(frame, WriteCode, address, regAddr);
+    frame[6] = static_cast<unsigned char>(regValue.at(0));
+    return request(err, frame, reply);
 }
 
 bool PicPodDongle::hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
@@ -254,6 +408,7 @@ bool PicPodDongle::hwReadPacket(QString &err, unsigned short address, const QByt
     Q_UNUSED(address);
     Q_UNUSED(regAddr);
     Q_UNUSED(data);
+    m_gone = false;
     qWarning() << "hwReadPacket not implemented for pic pod.";
     return false;
 }
@@ -266,6 +421,7 @@ bool PicPodDongle::hwWritePacket(QString &err, unsigned short address, const QBy
     Q_UNUSED(regAddr);
     Q_UNUSED(command);
     Q_UNUSED(data);
+    m_gone = false;
     qWarning() << "hwWritePacket not implemented for pic pod.";
     return false;
 }
@@ -274,28 +430,34 @@ void PicPodDongle::tryResetLibUsbContext()
 {
     if (!LibUsbCtxt || !handle)
         return;
-    const QString previousId = idText();
-    libusb_release_interface(usbHandle(*this), Interface);
+    const QString port = idText();
     close();
     // Ending the context ends every handle in it: no other pod may keep one.
     FreeContext();
 
-    if (CreateContext() == 0) {
-        handle = libusb_open_device_with_vid_pid(LibUsbCtxt, VendorId, ProductId);
-        if (handle && TryCreateDongle(*this)) {
-            if (DongleMgr *mgr = DongleMgr::GetInstance())
-                mgr->changeDongleId(previousId, idText());
-            return;
-        }
-        close();
+    // The pod may have come back at a new address, but only the one in our
+    // port is ours: the id stays what it was.
+    bool reopened = false;
+    libusb_device **list = nullptr;
+    const ssize_t count = CreateContext() == 0 ? libusb_get_device_list(LibUsbCtxt, &list) : -1;
+    for (ssize_t i = 0; i < count && !reopened; ++i) {
+        if (isPod(list[i]) && locationId(list[i]) == port)
+            reopened = attach(list[i]);
     }
-    qWarning() << "Unable to recreate device when resetting libusb context";
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    if (!reopened)
+        qWarning() << "Unable to recreate device when resetting libusb context";
 }
 
 void PicPodDongle::close()
 {
-    if (handle)
+    // Released before closing, a kernel driver detached at the claim gets the
+    // interface back.
+    if (handle) {
+        libusb_release_interface(usbHandle(*this), Interface);
         libusb_close(usbHandle(*this));
+    }
     handle = nullptr;
 }
 

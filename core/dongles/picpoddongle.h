@@ -3,12 +3,17 @@
 #include "donglemgr.h"
 
 struct libusb_context;
+struct libusb_device;
 
 namespace Dongles {
 
 // Our own USB pod (a PIC18 with vendor-specific bulk endpoints), driven
 // through libusb. It moves one register address byte and one data byte per
 // transfer and nothing else.
+//
+// Its id names the USB port it sits in ("pod-1-2.3": bus 1, port 3 of the hub
+// in port 2), so that it stays the same across a replug into the same port
+// and never collides with the empty id of the default adapter.
 class PANELCORE_EXPORT PicPodDongle : public DongleBase
 {
 public:
@@ -29,6 +34,9 @@ public:
     ~PicPodDongle() override;
 
     bool deliversToRegValue() const override { return true; }
+    // Only a pod that libusb lost counts as gone; a NACK or a late reply is
+    // a failed transfer with its own text.
+    bool isDisconnected(QString &err, bool ok) const override;
 
     bool hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
                       QByteArray &data) override;
@@ -42,18 +50,32 @@ public:
     void close() override;
 
 private:
-    // Claims and configures the device whose handle the record holds and
-    // completes the record; false (with a debug line) when the pod refuses.
-    static bool TryCreateDongle(SDongle &record);
+    // Opens the pod at device, selects its configuration, claims its
+    // interface and completes the record; false (with a debug line) when
+    // the pod refuses.
+    bool attach(libusb_device *device);
+    // Is this the device we hold open? Told by where it sits on the bus, so
+    // that finding it needs no second open.
+    bool isAt(libusb_device *device) const;
 
-    // Sends one request frame and takes the reply frame; 0, a libusb error,
-    // or ShortTransfer.
-    int exchange(unsigned char *request, unsigned char *reply);
-    // libusb can get stuck after an I/O error; starting it afresh and
-    // reopening the pod is the only cure.
+    // One request frame and its reply frame. False with err set when the
+    // transfer failed, false with err empty when the pod is gone.
+    bool request(QString &err, unsigned char *frame, unsigned char *reply);
+    // 0, a libusb error, or ShortTransfer.
+    int exchange(unsigned char *frame, unsigned char *reply);
+    // Takes what an earlier, unanswered request left on the IN endpoint.
+    int drain();
+    // libusb can get stuck once a device went away; starting it afresh and
+    // reopening the pod in its port is the only cure.
     void tryResetLibUsbContext();
 
     const DongleMgr *m_owner;
+    unsigned char m_bus = 0;
+    unsigned char m_address = 0;
+    // The last transfer found the pod gone.
+    bool m_gone = false;
+    // A request went unanswered: its reply may still arrive.
+    bool m_drainPending = false;
 };
 
 } // namespace Dongles
