@@ -172,17 +172,22 @@ DonglePtr I2cWorker::resolve(const QString &dat, QString &err, unsigned short &a
     const QStringList fields = Utils::exDat(dat);
     const unsigned int parsed = Utils::fromHexString(fields.value(1));
     address = parsed > 0xFFFF ? 0 : static_cast<unsigned short>(parsed);
-    return m_dongleMgr.getDongle(fields.value(0), err);
+    const DonglePtr dongle = m_dongleMgr.getDongle(fields.value(0), err);
+    // Adapters that poll their status do so within the transfer: a scan
+    // probing a hundred empty addresses must not wait long at each.
+    if (dongle)
+        dongle->setRetries(m_scanning ? 1 : 5);
+    return dongle;
 }
 
-bool I2cWorker::hwCheckCompleted(QString &err, const QString &dat, const DonglePtr &dongle,
-                                 bool ok, const char *operation)
+I2cWorker::Outcome I2cWorker::hwCheckCompleted(QString &err, const DonglePtr &dongle, bool ok,
+                                               const char *operation)
 {
-    Q_UNUSED(dat);
+    // The adapter's own text explains a failed transfer on a working
+    // adapter, a slave that did not acknowledge for instance.
     if (!err.isEmpty())
-        return false;
+        return Outcome::Failed;
 
-    dongle->setRetries(m_scanning ? 1 : 5);
     const bool disconnected = dongle->isDisconnected(err, ok);
     if (!err.isEmpty())
         err = QStringLiteral("%1 failed with error %2").arg(QLatin1String(operation), err);
@@ -190,7 +195,19 @@ bool I2cWorker::hwCheckCompleted(QString &err, const QString &dat, const DongleP
         err = QStringLiteral("%1 did not complete").arg(QLatin1String(operation));
     if (disconnected)
         err += QLatin1String(" [disconnected]");
-    return err.isEmpty();
+    if (disconnected)
+        return Outcome::Gone;
+    return err.isEmpty() ? Outcome::Done : Outcome::Failed;
+}
+
+void I2cWorker::reportTransfer(const QString &txrx, const QString &err, const QString &dat,
+                               Outcome outcome)
+{
+    // A probe that finds no slave is the normal answer of an empty address:
+    // an open scan would otherwise log a hundred failures every second.
+    if (m_scanning && outcome == Outcome::Failed)
+        return;
+    logTxRx(txrx, err, dat);
 }
 
 bool I2cWorker::hwReadRegister(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -219,11 +236,11 @@ bool I2cWorker::hwReadRegister(QString &err, const QString &dat, const QByteArra
     else if (!dongle->deliversToRegValue())
         regValue = Utils::reverseHexBA(buffer);
 
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "readRegister");
-    logTxRx(QStringLiteral("%1 [%2] [%3]").arg(QStringLiteral("read_register"), hexText(regAddr),
-                                                hexText(buffer)),
-            err, dat);
-    return done;
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "readRegister");
+    reportTransfer(QStringLiteral("%1 [%2] [%3]")
+                       .arg(QStringLiteral("read_register"), hexText(regAddr), hexText(buffer)),
+                   err, dat, outcome);
+    return outcome == Outcome::Done;
 }
 
 bool I2cWorker::hwWriteRegister(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -241,11 +258,11 @@ bool I2cWorker::hwWriteRegister(QString &err, const QString &dat, const QByteArr
         buffer = Utils::reverseHexBA(regValue);
 
     const bool ok = dongle->hwWriteRegister(err, address, regAddr, regValue, buffer, flags);
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "writeRegister");
-    logTxRx(QStringLiteral("%1 %2 %3").arg(QStringLiteral("write_register"), hexText(regAddr),
-                                            hexText(buffer)),
-            err, dat);
-    return done;
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "writeRegister");
+    reportTransfer(QStringLiteral("%1 %2 %3")
+                       .arg(QStringLiteral("write_register"), hexText(regAddr), hexText(buffer)),
+                   err, dat, outcome);
+    return outcome == Outcome::Done;
 }
 
 bool I2cWorker::hwReadPacket(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -257,12 +274,12 @@ bool I2cWorker::hwReadPacket(QString &err, const QString &dat, const QByteArray 
         return false;
 
     const bool ok = dongle->hwReadPacket(err, address, regAddr, data);
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "readPacket");
-    logTxRx(QStringLiteral("readPacket %1 %2 (packet size %3)")
-                .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(10)))
-                .arg(data.size()),
-            err, dat);
-    return done;
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "readPacket");
+    reportTransfer(QStringLiteral("readPacket %1 %2 (packet size %3)")
+                       .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(10)))
+                       .arg(data.size()),
+                   err, dat, outcome);
+    return outcome == Outcome::Done;
 }
 
 bool I2cWorker::hwWritePacket(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -274,13 +291,13 @@ bool I2cWorker::hwWritePacket(QString &err, const QString &dat, const QByteArray
         return false;
 
     const bool ok = dongle->hwWritePacket(err, address, regAddr, command, data);
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "writePacket");
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "writePacket");
     const QString tail = data.size() > 30 ? Utils::formatHexBA(data.right(10)) : QString();
-    logTxRx(QStringLiteral("writePacket %1 %2 ... %3 (packet size %4)")
-                .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(20)), tail)
-                .arg(data.size()),
-            err, dat);
-    return done;
+    reportTransfer(QStringLiteral("writePacket %1 %2 ... %3 (packet size %4)")
+                       .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(20)), tail)
+                       .arg(data.size()),
+                   err, dat, outcome);
+    return outcome == Outcome::Done;
 }
 
 void I2cWorker::doInitialize()

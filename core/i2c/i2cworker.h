@@ -124,9 +124,16 @@ private:
     QStringList vslaveDongles() const;
     bool probe(const QString &dat, const QString &type);
 
+    // What became of one transfer: done, failed on a working adapter (a
+    // slave that did not acknowledge), or failed because the adapter is gone.
+    enum class Outcome { Done, Failed, Gone };
+
     Dongles::DonglePtr resolve(const QString &dat, QString &err, unsigned short &address) const;
-    bool hwCheckCompleted(QString &err, const QString &dat, const Dongles::DonglePtr &dongle,
-                          bool ok, const char *operation);
+    Outcome hwCheckCompleted(QString &err, const Dongles::DonglePtr &dongle, bool ok,
+                             const char *operation);
+    // The traffic line of a transfer; silent for a probe that found nothing.
+    void reportTransfer(const QString &txrx, const QString &err, const QString &dat,
+                        Outcome outcome);
 
     Dongles::DongleMgr m_dongleMgr;
     QMap<QString, QPointer<VSlave>> m_vslaves;
