@@ -34,19 +34,22 @@ DongleList DongleMgr::hwScan() const
     DongleList result;
     for (auto it = m_scanFns.cbegin(); it != m_scanFns.cend(); ++it) {
         const DongleList found = it.value()(*this);
-        if (!found.isEmpty()) {
-            for (const DonglePtr &dongle : found) {
-                dongle->setDongleTypeId(it.key());
-                result.append(dongle);
-            }
-            continue;
-        }
-        // Some adapters vanish from their own enumeration while we hold them
-        // open; keep those of this kind that say they may be reused.
+        QStringList foundIds;
+        for (const DonglePtr &dongle : found)
+            foundIds << dongle->idText();
+        // Adapters we hold open vanish from their own enumeration or cannot
+        // be opened again: keep those of this kind that still answer, also
+        // when the scan found others beside them (a second adapter plugged
+        // in must not push the first one out). They come first, so that the
+        // default adapter stays the default.
         for (const DonglePtr &dongle : m_dongles) {
-            if (dongle->dongleTypeId() == it.key() && dongle->canReuse()
-                && !result.contains(dongle))
+            if (dongle->dongleTypeId() == it.key() && !result.contains(dongle)
+                && !foundIds.contains(dongle->idText()) && dongle->canReuse())
                 result.append(dongle);
+        }
+        for (const DonglePtr &dongle : found) {
+            dongle->setDongleTypeId(it.key());
+            result.append(dongle);
         }
     }
     return result;
