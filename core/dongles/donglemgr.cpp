@@ -55,9 +55,16 @@ DongleList DongleMgr::hwScan() const
     return result;
 }
 
-static bool hasIdText(const DongleMap &map, const DonglePtr &dongle)
+// Whether map still holds the adapter filed under key. The empty id names
+// whichever adapter is the default: the entry is the same only while it
+// names the same adapter. Every other id is the adapter's own.
+static bool holdsSame(const DongleMap &map, const QString &key, const DonglePtr &dongle)
 {
     const QString id = dongle->idText();
+    if (key.isEmpty()) {
+        const DonglePtr other = map.value(key);
+        return other && other->idText() == id;
+    }
     for (const DonglePtr &other : map) {
         if (other->idText() == id)
             return true;
@@ -89,11 +96,11 @@ void DongleMgr::doScanForDongles(DongleMap &added, DongleMap &removed,
     }
 
     for (auto it = old.cbegin(); it != old.cend(); ++it) {
-        if (!hasIdText(m_dongles, it.value()))
+        if (!holdsSame(m_dongles, it.key(), it.value()))
             removed.insert(it.key(), it.value());
     }
     for (auto it = m_dongles.cbegin(); it != m_dongles.cend(); ++it) {
-        if (!hasIdText(old, it.value()))
+        if (!holdsSame(old, it.key(), it.value()))
             added.insert(it.key(), it.value());
     }
 }

@@ -336,6 +336,8 @@ void I2cWorker::doScanForDongles()
     }
     const int speed = Settings::getInstance()->i2cSpeed();
     for (auto it = added.cbegin(); it != added.cend(); ++it) {
+        if (it.key().isEmpty())
+            emit eventDefaultDongle(it.value()->idText());
         emit eventDongleAdded(it.key(), it.value()->descriptionText());
         logTxRx(QStringLiteral("Dongle %1 added, i2c speed %2 kbits/s")
                     .arg(it.value()->idText())

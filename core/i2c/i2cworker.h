@@ -93,6 +93,9 @@ signals:
     void eventLogTxRx(const QString &dat, const QString &txrx, const QString &err);
     void eventDongleAdded(const QString &dongleId, const QString &dongleDescription);
     void eventDongleRemoved(const QString &dongleId, const QString &dongleDescription);
+    // The adapter the empty id now names, announced just before the empty
+    // id itself: two adapters of one kind share their description.
+    void eventDefaultDongle(const QString &dongleId);
     void eventSlaveAdded(const QString &dat);
     void eventSlaveRemoved(const QString &dat);
     void eventProgress(const QString &ctx, const QString &dat, int progressValue, int progressMax);

@@ -1,7 +1,11 @@
 #include "adaptertest.h"
+#include "devicemgrtest.h"
 #include "testenv.h"
 
+#include "devices/devicemgr.h"
 #include "services/settings.h"
+
+#include <QScopeGuard>
 
 using namespace AdapterTest;
 
@@ -18,6 +22,7 @@ class TestFt4222 : public QObject
     Q_OBJECT
 
     std::unique_ptr<FakeLibrary> fake;
+    std::unique_ptr<Bvr60600::DModel> model;
     I2cSvc *svc = nullptr;
 
     QByteArray lastWrite() { return fake->bytes("fake_ft4222_last_write"); }
@@ -28,6 +33,7 @@ private slots:
         qputenv("PANEL_FT4222_LIBRARY", FAKE_FT4222_PATH);
         qputenv("PANEL_SUB20_LIBRARY", "/nonexistent/libsub.so");
         fake = std::make_unique<FakeLibrary>(QStringLiteral(FAKE_FT4222_PATH));
+        model.reset(DeviceMgrTest::quietStart());
     }
 
     void init()
@@ -226,7 +232,48 @@ private slots:
         QCOMPARE(lastWrite().left(7), QByteArray("\xB0\xC2\x00\x04\x00\x01\x02", 7));
     }
 
+    // Fault: bridges of one kind describe themselves alike ("FT4222 A"),
+    // and the device manager took adapters with equal descriptions for one:
+    // a chip at 0x70 behind the second bridge counted as the project's chip
+    // behind the default one, so reads and immediate writes went to a bus
+    // without it; and removing one bridge removed every equal description,
+    // leaving ids and descriptions out of step.
+    void twoIdenticalBridgesEachWithAChip()
+    {
+        const QString second = QStringLiteral("0x5678:0x70:bvr60600");
+        fake->call("fake_ft4222_select", 1);
+        fake->call("fake_ft4222_set_connected", 1);
+        rescan(svc);
+        QString err;
+        svc->waitWriteRegister(second, "\x40", "\x22", err);
+        svc->waitWriteRegister(chip, "\x40", "\x11", err);
+        // For now the default bridge's chip does not identify as a bvr60600.
+        svc->waitWriteRegister(chip, "\x41", QByteArray(1, '\0'), err);
+        QCOMPARE(err, QString());
+
+        DeviceMgr *mgr = DeviceMgr::getInstance();
+        const auto dropManager = qScopeGuard([] { delete DeviceMgr::getInstance(); });
+        QCOMPARE(mgr->addDeviceToProject(chip), QString());
+        QSignalSpy slaves(svc, &I2cSvc::eventSlaveAdded);
+        mgr->setOnlineMode(true);
+        QTRY_VERIFY_WITH_TIMEOUT(slaves.contains({ second }), 10000);
+        QCOMPARE(mgr->dongleIds(), QStringList({ "", "0x1234", "0x5678" }));
+        QCOMPARE(mgr->dongleDescriptions(), QStringList(3, "FT4222 A"));
+        QVERIFY(!mgr->isConnected(chip));
+        QCOMPARE(mgr->projectDats(), QStringList({ chip }));
+
+        svc->waitWriteRegister(chip, "\x41", "\x07", err);
+        QTRY_VERIFY_WITH_TIMEOUT(mgr->isConnected(chip), 10000);
+        QCOMPARE(readRegister(svc, chip, "\x40", 1, err), QByteArray("\x11"));
+
+        fake->call("fake_ft4222_set_connected", 0); // the second bridge
+        QTRY_COMPARE_WITH_TIMEOUT(mgr->dongleIds(), QStringList({ "", "0x1234" }), 10000);
+        QCOMPARE(mgr->dongleDescriptions(), QStringList(2, "FT4222 A"));
+        QVERIFY(mgr->isConnected(chip));
+    }
+
     void unplugMidScript()
+
     {
         QSignalSpy removed(svc, &I2cSvc::eventSlaveRemoved);
         // Two reads go through, four meet an unplugged bridge.
