@@ -135,6 +135,23 @@ void DongleMgr::changeDongleId(const QString &oldId, const QString &newId)
     m_dongles.insert(newId, dongle);
 }
 
+QStringList DongleMgr::removeDongle(const DonglePtr &dongle)
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    QStringList ids;
+    for (auto it = m_dongles.begin(); it != m_dongles.end();) {
+        if (it.value() == dongle) {
+            ids << it.key();
+            it = m_dongles.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (m_defaultDongle == dongle)
+        m_defaultDongle.reset();
+    return ids;
+}
+
 void DongleMgr::doShutdown(const std::function<void(const QString &, const DonglePtr &)> &fn)
 {
     std::lock_guard<std::mutex> locker(m_lock);

@@ -189,25 +189,35 @@ I2cWorker::Outcome I2cWorker::hwCheckCompleted(QString &err, const DonglePtr &do
         return Outcome::Failed;
 
     const bool disconnected = dongle->isDisconnected(err, ok);
-    if (!err.isEmpty())
+    const bool explained = !err.isEmpty();
+    if (explained)
         err = QStringLiteral("%1 failed with error %2").arg(QLatin1String(operation), err);
     else if (!ok)
         err = QStringLiteral("%1 did not complete").arg(QLatin1String(operation));
-    if (disconnected)
-        err += QLatin1String(" [disconnected]");
-    if (disconnected)
-        return Outcome::Gone;
-    return err.isEmpty() ? Outcome::Done : Outcome::Failed;
+    if (!disconnected)
+        return err.isEmpty() ? Outcome::Done : Outcome::Failed;
+    err += QLatin1String(" [disconnected]");
+    // An adapter that says why it is gone knows it; a silent failure of one
+    // that cannot tell a NACK from a loss is only a guess.
+    return explained ? Outcome::Gone : Outcome::Disconnected;
 }
 
 void I2cWorker::reportTransfer(const QString &txrx, const QString &err, const QString &dat,
-                               Outcome outcome)
+                               const DonglePtr &dongle, Outcome outcome)
 {
     // A probe that finds no slave is the normal answer of an empty address:
     // an open scan would otherwise log a hundred failures every second.
     if (m_scanning && outcome == Outcome::Failed)
         return;
     logTxRx(txrx, err, dat);
+    if (outcome != Outcome::Gone)
+        return;
+    const QStringList ids = m_dongleMgr.removeDongle(dongle);
+    dongle->close();
+    for (const QString &id : ids) {
+        emit eventDongleRemoved(id, dongle->descriptionText());
+        logTxRx(QStringLiteral("Dongle %1 removed").arg(id), QString(), QString());
+    }
 }
 
 bool I2cWorker::hwReadRegister(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -239,7 +249,7 @@ bool I2cWorker::hwReadRegister(QString &err, const QString &dat, const QByteArra
     const Outcome outcome = hwCheckCompleted(err, dongle, ok, "readRegister");
     reportTransfer(QStringLiteral("%1 [%2] [%3]")
                        .arg(QStringLiteral("read_register"), hexText(regAddr), hexText(buffer)),
-                   err, dat, outcome);
+                   err, dat, dongle, outcome);
     return outcome == Outcome::Done;
 }
 
@@ -261,7 +271,7 @@ bool I2cWorker::hwWriteRegister(QString &err, const QString &dat, const QByteArr
     const Outcome outcome = hwCheckCompleted(err, dongle, ok, "writeRegister");
     reportTransfer(QStringLiteral("%1 %2 %3")
                        .arg(QStringLiteral("write_register"), hexText(regAddr), hexText(buffer)),
-                   err, dat, outcome);
+                   err, dat, dongle, outcome);
     return outcome == Outcome::Done;
 }
 
@@ -278,7 +288,7 @@ bool I2cWorker::hwReadPacket(QString &err, const QString &dat, const QByteArray 
     reportTransfer(QStringLiteral("readPacket %1 %2 (packet size %3)")
                        .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(10)))
                        .arg(data.size()),
-                   err, dat, outcome);
+                   err, dat, dongle, outcome);
     return outcome == Outcome::Done;
 }
 
@@ -296,7 +306,7 @@ bool I2cWorker::hwWritePacket(QString &err, const QString &dat, const QByteArray
     reportTransfer(QStringLiteral("writePacket %1 %2 ... %3 (packet size %4)")
                        .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(20)), tail)
                        .arg(data.size()),
-                   err, dat, outcome);
+                   err, dat, dongle, outcome);
     return outcome == Outcome::Done;
 }
 
@@ -506,6 +516,7 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
     // A failing line does not stop the script, but the script reports every
     // failure, one line each, in order.
     QStringList failures;
+    QString lost;
     for (int i = 0; i < count; ++i) {
         // Nobody takes the results once the program is ending: the rest of
         // the script would only delay its exit.
@@ -514,6 +525,14 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
             break;
         }
         const I2cScript::ScriptLine line = I2cScript::compileLine(lines.at(i));
+        if (!lost.isEmpty()) {
+            // The adapter is gone: the rest fails with the error that said
+            // so, each line reported, without waiting on anything.
+            if (failLine(ctx, dat, line, lost))
+                failures << lost;
+            emit eventProgress(ctx, dat, i + 1, count);
+            continue;
+        }
         QString lineErr;
         switch (line.kind) {
         case I2cScript::ScriptLine::Skip:
@@ -545,6 +564,8 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
         }
         if (!lineErr.isEmpty())
             failures << lineErr;
+        if (hwIsSlaveRemoved(lineErr))
+            lost = lineErr;
         emit eventProgress(ctx, dat, i + 1, count);
     }
 
@@ -555,6 +576,40 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
             err, QtDebugMsg);
     beforeCompletion();
     emit doneRunScript(err, ctx, dat);
+}
+
+bool I2cWorker::failLine(const QString &ctx, const QString &dat, const I2cScript::ScriptLine &line,
+                         const QString &err)
+{
+    switch (line.kind) {
+    case I2cScript::ScriptLine::Skip:
+    case I2cScript::ScriptLine::WaitMs:
+        return false;
+    case I2cScript::ScriptLine::Comment:
+        logTxRx(line.comment, QString(), QString());
+        return false;
+    case I2cScript::ScriptLine::ReadBulk:
+        beforeCompletion();
+        emit doneReadBulk(err, ctx, dat, line.regAddr, line.command, QByteArray());
+        return true;
+    case I2cScript::ScriptLine::WriteBulk:
+        beforeCompletion();
+        emit doneWriteBulk(err, ctx, dat, line.regAddr, line.command, line.data);
+        return true;
+    case I2cScript::ScriptLine::ReadRegister:
+        beforeCompletion();
+        emit doneReadRegister(err, ctx, dat, line.regAddr, QByteArray(qMax(0, int(line.readSize)), '\0'));
+        return true;
+    case I2cScript::ScriptLine::WriteRegister:
+        beforeCompletion();
+        emit doneWriteRegister(err, ctx, dat, line.regAddr, line.data);
+        return true;
+    case I2cScript::ScriptLine::Pmbus:
+        beforeCompletion();
+        emit donePmbusCommands(err, ctx, dat, { line.pmbus });
+        return true;
+    }
+    return false;
 }
 
 void I2cWorker::doVirtualSlave(const QString &ctx, const QString &dat, bool enable)

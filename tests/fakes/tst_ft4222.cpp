@@ -272,20 +272,32 @@ private slots:
         QVERIFY(mgr->isConnected(chip));
     }
 
+    // Fault: after the bridge was unplugged every remaining line still ran
+    // against it, and waits still waited: a long script held the bus thread
+    // for minutes. Once a line finds the adapter gone the rest fails at once
+    // with that error, each line reported, and the next request finds the
+    // adapter missing without a rescan.
     void unplugMidScript()
-
     {
         QSignalSpy removed(svc, &I2cSvc::eventSlaveRemoved);
-        // Two reads go through, four meet an unplugged bridge.
-        fake->call("fake_ft4222_unplug_after", 4);
+        QSignalSpy reads(svc, &I2cSvc::doneReadRegister);
+        fake->call("fake_ft4222_unplug_after", 4); // two reads go through
+        QStringList script(6, QStringLiteral("read_register 0x41 1"));
+        script.insert(4, QStringLiteral("wait_ms 60000"));
+        QElapsedTimer timer;
+        timer.start();
         QString err;
-        svc->waitRunScript(chip, QStringList(6, QStringLiteral("read_register 0x41 1")), err);
+        const QStringList gone = announced(svc, &I2cSvc::eventDongleRemoved, [&] {
+            svc->waitRunScript(chip, script, err);
+        });
+        QVERIFY(timer.elapsed() < 30000);
         QCOMPARE(err.split('\n'),
                  QStringList(4, QStringLiteral("readRegister failed with error I/O error [ft=4] [disconnected]")));
+        QCOMPARE(reads.count(), 6);
         QVERIFY(removed.contains({ chip }));
+        QCOMPARE(gone, QStringList({ "0x1234=FT4222 A", "=FT4222 A" }));
+        QCOMPARE(fake->call<int>("fake_ft4222_open_handles"), 0);
 
-        QCOMPARE(announced(svc, &I2cSvc::eventDongleRemoved, [this] { rescan(svc); }),
-                 QStringList({ "0x1234=FT4222 A", "=FT4222 A" }));
         readRegister(svc, chip, "\x41", 1, err);
         QCOMPARE(err, QStringLiteral("Dongle[] has been removed or does not exist"));
 

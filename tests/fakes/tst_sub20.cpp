@@ -213,13 +213,10 @@ private slots:
                  QStringList(3, QStringLiteral("readRegister failed with error USB transfer failed [sub=7] [disconnected]")));
         QVERIFY(removed.contains({ chip }));
 
-        // Gone, it no longer answers the rescan's question, and the adapter
-        // dropped gives its handle back.
-        const int closes = fake->call<int>("fake_sub20_closes");
-        QCOMPARE(announced(svc, &I2cSvc::eventDongleRemoved, [this] { rescan(svc); }),
-                 QStringList({ "0x3A5F=SUB-20 fake", "=SUB-20 fake" }));
-        QCOMPARE(fake->call<int>("fake_sub20_closes"), closes + 1);
-
+        // Found gone, the adapter was let go at once and gave its handle
+        // back; a rescan finds it again when it is back.
+        QCOMPARE(fake->call<int>("fake_sub20_closes"), 1);
+        QCOMPARE(announced(svc, &I2cSvc::eventDongleRemoved, [this] { rescan(svc); }), QStringList());
         fake->call("fake_sub20_set_connected", 1);
         QCOMPARE(announced(svc, &I2cSvc::eventDongleAdded, [this] { rescan(svc); }).size(), 2);
         QCOMPARE(readRegister(svc, chip, "\x41", 1, err), QByteArray("\x07"));
