@@ -151,6 +151,8 @@ Bridge *transferOn(void *handle)
     return bridge;
 }
 
+// A NACK sets the error bit together with its own (LibFT4222.h: the NACK
+// macros test 0x06 and 0x0A).
 uint8_t statusAfter(FakeBus::Ack ack, bool stopped)
 {
     switch (ack) {
