@@ -304,6 +304,7 @@ void TestDeviceMgr::defaultAdapterSecondIdIsSameChip()
     // The default adapter comes under "" and under its own id; its chip must
     // stay one device with the user's state, connected under its project DAT.
     QCOMPARE(mgr()->addDeviceToProject(dat70, {{QStringLiteral("alias"), QStringLiteral("mine")}}), QString());
+    emit I2cSvc::getInstance()->eventDefaultDongle(QStringLiteral("A1"));
     emit I2cSvc::getInstance()->eventDongleAdded(QString(), QStringLiteral("FT4222 A1"));
     emit I2cSvc::getInstance()->eventDongleAdded(QStringLiteral("A1"), QStringLiteral("FT4222 A1"));
     QCOMPARE(mgr()->dongleCount(), 2);
@@ -326,10 +327,13 @@ void TestDeviceMgr::defaultAdapterSecondIdIsSameChip()
 void TestDeviceMgr::otherAdapterSameAddressNotAdded()
 {
     // A different adapter's chip at the project's address is not the
-    // project's chip and cannot join a project that holds that address.
+    // project's chip and cannot join a project that holds that address,
+    // even when both adapters are of one kind and describe themselves alike.
     QCOMPARE(mgr()->addDeviceToProject(dat70), QString());
-    emit I2cSvc::getInstance()->eventDongleAdded(QString(), QStringLiteral("FT4222 A1"));
-    emit I2cSvc::getInstance()->eventDongleAdded(QStringLiteral("B2"), QStringLiteral("FT4222 B2"));
+    emit I2cSvc::getInstance()->eventDefaultDongle(QStringLiteral("A1"));
+    emit I2cSvc::getInstance()->eventDongleAdded(QString(), QStringLiteral("FT4222 A"));
+    emit I2cSvc::getInstance()->eventDongleAdded(QStringLiteral("A1"), QStringLiteral("FT4222 A"));
+    emit I2cSvc::getInstance()->eventDongleAdded(QStringLiteral("B2"), QStringLiteral("FT4222 A"));
     emitSlave(QStringLiteral("B2:0x70:bvr60600"));
     QCOMPARE(mgr()->projectDats(), QStringList{dat70});
     QVERIFY(mgr()->connectedIds().isEmpty());

@@ -137,6 +137,23 @@ private slots:
         QCOMPARE(removed.keys(), QStringList({ QString(), "0x1" }));
     }
 
+    // Fault (two adapters of one kind): when the default adapter went, the
+    // empty id silently began to name the other one, and whoever had seen
+    // it removed never learnt that it was back.
+    void emptyIdFollowsTheDefaultAdapter()
+    {
+        Rig rig;
+        rig.first.found->append(TestDongle::make("0x1", "FT4222 A"));
+        rig.first.found->append(TestDongle::make("0x2", "FT4222 A"));
+        rig.scan();
+        rig.first.found->removeFirst();
+        DongleMap added, removed;
+        rig.scan(&added, &removed);
+        QCOMPARE(removed.keys(), QStringList({ QString(), "0x1" }));
+        QCOMPARE(added.keys(), QStringList({ QString() }));
+        QCOMPARE(added.value(QString())->idText(), QStringLiteral("0x2"));
+    }
+
     void reusableAdapterSurvivesAnEmptyScan_data()
     {
         QTest::addColumn<bool>("reuse");

@@ -120,6 +120,9 @@ DeviceMgr::DeviceMgr()
     connect(svc, &I2cSvc::doneRunScript, this, &DeviceMgr::map_doneRunScript);
     connect(svc, &I2cSvc::eventDongleAdded, this, &DeviceMgr::onDongleAdded);
     connect(svc, &I2cSvc::eventDongleRemoved, this, &DeviceMgr::onDongleRemoved);
+    connect(svc, &I2cSvc::eventDefaultDongle, this, [this](const QString &dongleId) {
+        m_defaultDongleId = dongleId;
+    });
     connect(svc, &I2cSvc::eventSlaveAdded, this, &DeviceMgr::onSlaveAdded);
     connect(svc, &I2cSvc::eventSlaveRemoved, this, &DeviceMgr::onSlaveRemoved);
     connect(this, &DeviceMgr::eventDeviceAdded, this, &DeviceMgr::onDeviceAdded);
@@ -339,8 +342,14 @@ void DeviceMgr::onDongleRemoved(const QString &dongleId, const QString &dongleDe
         if (dat.startsWith(prefix) && m_connectedIds.contains(dat))
             disconnectDevice(dat);
     }
-    m_dongleIds.removeAll(dongleId);
-    m_dongleDescriptions.removeAll(dongleDescription);
+    // Ids and descriptions go together by position: adapters of one kind
+    // share their description, so it cannot say which entry to drop.
+    const qsizetype index = m_dongleIds.indexOf(dongleId);
+    m_dongleIds.removeAt(index);
+    if (index < m_dongleDescriptions.size())
+        m_dongleDescriptions.removeAt(index);
+    if (dongleId.isEmpty())
+        m_defaultDongleId.clear();
     setDongleCount(int(m_dongleIds.size()));
     emit dongleDescriptionsChanged(m_dongleDescriptions);
 }
@@ -349,14 +358,12 @@ bool DeviceMgr::sameAdapter(const QString &dongleIdA, const QString &dongleIdB) 
 {
     if (dongleIdA == dongleIdB)
         return true;
-    // The default adapter is announced twice, under "" and under its own id,
-    // each time with its own description.
-    if (!dongleIdA.isEmpty() && !dongleIdB.isEmpty())
+    // The default adapter is announced twice, under "" and under its own
+    // id; which adapter that is, the I2C service says.
+    if (m_defaultDongleId.isEmpty() || !m_dongleIds.contains(QString()))
         return false;
-    const qsizetype a = m_dongleIds.indexOf(dongleIdA);
-    const qsizetype b = m_dongleIds.indexOf(dongleIdB);
-    return a >= 0 && b >= 0 && a < m_dongleDescriptions.size() && b < m_dongleDescriptions.size()
-           && m_dongleDescriptions.at(a) == m_dongleDescriptions.at(b);
+    return (dongleIdA.isEmpty() && dongleIdB == m_defaultDongleId)
+        || (dongleIdB.isEmpty() && dongleIdA == m_defaultDongleId);
 }
 
 QString DeviceMgr::projectDatAt(const QString &dat) const

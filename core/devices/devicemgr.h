@@ -258,6 +258,7 @@ private:
     QMap<QString, QPointer<Device>> m_devices;
     QMap<int, QString> m_monitorSpeeds;
     QStringList m_dongleIds;
+    QString m_defaultDongleId; // the adapter the empty id names
     std::unique_ptr<Production> m_production;
     std::unique_ptr<Project> m_project;
     std::unique_ptr<QTimer> m_activityTimer;

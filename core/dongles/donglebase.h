@@ -26,12 +26,21 @@ public:
     unsigned int dongleTypeId() const { return m_dongleTypeId; }
     void setDongleTypeId(unsigned int typeId) { m_dongleTypeId = typeId; }
 
-    // May an adapter that the last scan did not list be kept? Adapters that
-    // cannot be enumerated while they are open say yes.
+    // May an adapter that the last scan did not list again be kept? Asked on
+    // every scan of the adapter's kind; adapters that cannot be enumerated
+    // while they are open answer whether they still respond.
     virtual bool canReuse();
-    // After a transfer: is the adapter gone? May put a status text into err.
+    // After a transfer that left err empty: is the adapter gone? It may put
+    // the reason into err. Only a failure of the vendor library, the USB
+    // transfer or the device itself counts as gone; a slave that does not
+    // acknowledge is a failed transfer on a working adapter, reported with
+    // its own text (by the transfer or here) and never as gone. The default
+    // suits adapters that cannot tell the two apart: any silent failure.
     virtual bool isDisconnected(QString &err, bool ok) const;
 
+    // Transfers return true on success. A failure may leave its reason in
+    // err; the worker then reports that text as it is and does not ask
+    // isDisconnected. The retries are set before each transfer.
     virtual bool hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
                               QByteArray &data) = 0;
     virtual bool hwWritePacket(QString &err, unsigned short address, const QByteArray &regAddr,

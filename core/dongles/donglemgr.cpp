@@ -34,27 +34,37 @@ DongleList DongleMgr::hwScan() const
     DongleList result;
     for (auto it = m_scanFns.cbegin(); it != m_scanFns.cend(); ++it) {
         const DongleList found = it.value()(*this);
-        if (!found.isEmpty()) {
-            for (const DonglePtr &dongle : found) {
-                dongle->setDongleTypeId(it.key());
-                result.append(dongle);
-            }
-            continue;
-        }
-        // Some adapters vanish from their own enumeration while we hold them
-        // open; keep those of this kind that say they may be reused.
+        QStringList foundIds;
+        for (const DonglePtr &dongle : found)
+            foundIds << dongle->idText();
+        // Adapters we hold open vanish from their own enumeration or cannot
+        // be opened again: keep those of this kind that still answer, also
+        // when the scan found others beside them (a second adapter plugged
+        // in must not push the first one out). They come first, so that the
+        // default adapter stays the default.
         for (const DonglePtr &dongle : m_dongles) {
-            if (dongle->dongleTypeId() == it.key() && dongle->canReuse()
-                && !result.contains(dongle))
+            if (dongle->dongleTypeId() == it.key() && !result.contains(dongle)
+                && !foundIds.contains(dongle->idText()) && dongle->canReuse())
                 result.append(dongle);
+        }
+        for (const DonglePtr &dongle : found) {
+            dongle->setDongleTypeId(it.key());
+            result.append(dongle);
         }
     }
     return result;
 }
 
-static bool hasIdText(const DongleMap &map, const DonglePtr &dongle)
+// Whether map still holds the adapter filed under key. The empty id names
+// whichever adapter is the default: the entry is the same only while it
+// names the same adapter. Every other id is the adapter's own.
+static bool holdsSame(const DongleMap &map, const QString &key, const DonglePtr &dongle)
 {
     const QString id = dongle->idText();
+    if (key.isEmpty()) {
+        const DonglePtr other = map.value(key);
+        return other && other->idText() == id;
+    }
     for (const DonglePtr &other : map) {
         if (other->idText() == id)
             return true;
@@ -86,11 +96,11 @@ void DongleMgr::doScanForDongles(DongleMap &added, DongleMap &removed,
     }
 
     for (auto it = old.cbegin(); it != old.cend(); ++it) {
-        if (!hasIdText(m_dongles, it.value()))
+        if (!holdsSame(m_dongles, it.key(), it.value()))
             removed.insert(it.key(), it.value());
     }
     for (auto it = m_dongles.cbegin(); it != m_dongles.cend(); ++it) {
-        if (!hasIdText(old, it.value()))
+        if (!holdsSame(old, it.key(), it.value()))
             added.insert(it.key(), it.value());
     }
 }
@@ -123,6 +133,23 @@ void DongleMgr::changeDongleId(const QString &oldId, const QString &newId)
     const DonglePtr dongle = it.value();
     m_dongles.erase(it);
     m_dongles.insert(newId, dongle);
+}
+
+QStringList DongleMgr::removeDongle(const DonglePtr &dongle)
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    QStringList ids;
+    for (auto it = m_dongles.begin(); it != m_dongles.end();) {
+        if (it.value() == dongle) {
+            ids << it.key();
+            it = m_dongles.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (m_defaultDongle == dongle)
+        m_defaultDongle.reset();
+    return ids;
 }
 
 void DongleMgr::doShutdown(const std::function<void(const QString &, const DonglePtr &)> &fn)

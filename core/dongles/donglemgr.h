@@ -43,6 +43,9 @@ public:
     [[nodiscard]] DonglePtr getDongle(const QString &id, QString &err) const;
     void addDongle(const DonglePtr &dongle);
     void changeDongleId(const QString &oldId, const QString &newId);
+    // Forgets an adapter found gone, under every id it is filed (the
+    // default slot too); returns those ids.
+    QStringList removeDongle(const DonglePtr &dongle);
     void doShutdown(const std::function<void(const QString &id, const DonglePtr &)> &fn);
 
     bool defaultUnderEmptyId() const { return m_defaultUnderEmptyId; }

@@ -13,10 +13,18 @@ public:
     static DongleList Scan(const DongleMgr &mgr);
     static bool IsDongleDescription(const QString &text);
 
-    explicit Ft4222Dongle(const SDongle &identity);
+    // kbps: the bus clock the bridge was set up with, for the time a
+    // transfer takes on the wire.
+    Ft4222Dongle(const SDongle &identity, int kbps);
+    // The handle is ours alone: an adapter dropped by a rescan must not
+    // leave the bridge open behind it.
+    ~Ft4222Dongle() override;
 
-    // Polls the controller status; a status error or a lost arbitration
-    // means the slave (or the whole bridge) is gone.
+    // An open bridge is no longer described by the device list (no location
+    // id), so a rescan asks the bridge itself whether it is still there.
+    bool canReuse() override;
+    // Gone only when the libraries report the device or its driver failed,
+    // or its status cannot be read; the reason of any failure goes to err.
     bool isDisconnected(QString &err, bool ok) const override;
 
     bool hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
@@ -31,9 +39,18 @@ public:
     void close() override;
 
 private:
-    bool write(unsigned short address, const QByteArray &bytes);
-    bool writeEx(unsigned short address, unsigned char flag, const QByteArray &bytes);
-    bool readEx(unsigned short address, unsigned char flag, QByteArray &bytes);
+    enum class Phase { WriteAndStop, WriteNoStop, ReadAndStop };
+
+    // One call of the bridge; false with the reason kept for isDisconnected.
+    bool transfer(Phase phase, unsigned short address, QByteArray &bytes);
+    // Waits for the controller to finish and judges its status.
+    bool settle(quint32 code, bool complete, int size, Phase phase);
+    bool fail(const QString &reason, bool gone);
+    void beginTransfer();
+
+    int m_kbps = 0;
+    QString m_failure;
+    bool m_gone = false;
 };
 
 } // namespace Dongles

@@ -4,6 +4,8 @@
 #include "utils/utils.h"
 #include "vendorlibrary.h"
 
+#include <QDebug>
+
 #include <algorithm>
 
 namespace Dongles {
@@ -14,6 +16,40 @@ using SubDevice = void *;
 using SubHandle = void *;
 
 constexpr int ProductQuerySize = 100;
+
+// The library's error codes that matter here (its libsub.h, "Error Codes").
+constexpr int I2cError = 11; // the bus answered; sub_i2c_status says how
+constexpr int WrongParameters = 14;
+
+// The I2C status of a failed transfer (SUB-20 User Manual, "I2C Status").
+QString i2cReason(int status)
+{
+    switch (status) {
+    case 0x20: // SLA+W transmitted; NAK received
+    case 0x48: // SLA+R transmitted; NAK received
+        return QStringLiteral("address NACK");
+    case 0x30:
+        return QStringLiteral("data NACK");
+    case 0x38:
+    case 0xE0: case 0xE1: case 0xE2: case 0xE3: case 0xE4: case 0xE5:
+        return QStringLiteral("arbitration lost");
+    default:
+        return QStringLiteral("I2C error");
+    }
+}
+
+// Codes that say the device or the USB transfer to it failed: the adapter
+// is gone. Every other failure leaves a working adapter behind.
+QString goneReason(int result)
+{
+    switch (result) {
+    case 1: return QStringLiteral("device not found");
+    case 5: case 6: case 7: case 8: case 9: case 17:
+        return QStringLiteral("USB transfer failed");
+    case 19: return QStringLiteral("bad handle");
+    default: return QString();
+    }
+}
 
 // Every call returns 0 for success; the text queries may also answer with
 // the length of the text, so only a negative answer counts as failure there.
@@ -29,6 +65,8 @@ struct Api
                    char *buffer, int size) = nullptr;
     int (*i2cWrite)(SubHandle handle, int address, int memoryAddress, int memoryAddressSize,
                     char *buffer, int size) = nullptr;
+    // Optional: older libraries only have the variable sub_i2c_status.
+    int (*getI2cStatus)() = nullptr;
 };
 
 QList<VendorLibrary::Part> libraryFiles()
@@ -55,6 +93,7 @@ const Api *api()
         library.bind(calls.i2cFreq, "sub_i2c_freq");
         library.bind(calls.i2cRead, "sub_i2c_read");
         library.bind(calls.i2cWrite, "sub_i2c_write");
+        library.bindOptional(calls.getI2cStatus, "sub_get_i2c_status");
     });
 }
 
@@ -104,9 +143,33 @@ DongleList Sub20Dongle::Scan(const DongleMgr &mgr)
         const QByteArray id = "0x" + QByteArray(record.serial);
         // The id is kept as short as the serial field.
         copyText(record.id, sizeof(record.serial), id.constData());
-        found.append(std::make_shared<Sub20Dongle>(record));
+        const auto dongle = std::make_shared<Sub20Dongle>(record);
+        dongle->applyClock();
+        found.append(dongle);
     }
     return found;
+}
+
+void Sub20Dongle::applyClock()
+{
+    const Api *sub = api();
+    if (!sub || !handle)
+        return;
+    const int speed = Settings::getInstance()->i2cSpeed();
+    const int asked = int(qBound(qint64(1), qint64(speed) * 1000, qint64(MaxClockHz)));
+    // The library answers with the clock the adapter can make of it.
+    int hz = asked;
+    if (sub->i2cFreq(handle, &hz) != 0) {
+        qWarning().noquote() << QStringLiteral("SUB-20 %1: I2C clock of %2 Hz refused")
+                                    .arg(idText())
+                                    .arg(asked);
+        return;
+    }
+    m_clockSpeed = speed;
+    qDebug().noquote() << QStringLiteral("SUB-20 %1: I2C clock %2 Hz (asked for %3 Hz)")
+                              .arg(idText())
+                              .arg(hz)
+                              .arg(asked);
 }
 
 QString Sub20Dongle::productText() const
@@ -128,10 +191,46 @@ bool Sub20Dongle::canReuse()
 {
     if (!IsDongleDescription(descriptionText()) || !isResponsive())
         return false;
-    const qint64 wanted = qint64(Settings::getInstance()->i2cSpeed()) * 1000;
-    int hz = int(qMin<qint64>(wanted, MaxClockHz));
-    api()->i2cFreq(handle, &hz);
+    if (m_clockSpeed != Settings::getInstance()->i2cSpeed())
+        applyClock();
     return true;
+}
+
+bool Sub20Dongle::check(int result)
+{
+    m_failure.clear();
+    m_gone = false;
+    if (result == 0)
+        return true;
+    const Api *sub = api();
+    const QString gone = goneReason(result);
+    if (!gone.isEmpty()) {
+        m_gone = true;
+        m_failure = QStringLiteral("%1 [sub=%2]").arg(gone).arg(result);
+    } else if (result == I2cError && sub && sub->getI2cStatus) {
+        const int status = sub->getI2cStatus();
+        m_failure = QStringLiteral("%1 [i2c=0x%2]").arg(i2cReason(status)).arg(status, 0, 16);
+    } else if (result == I2cError) {
+        m_failure = QStringLiteral("I2C error, NACK or arbitration lost [sub=%1]").arg(result);
+    } else if (result == WrongParameters) {
+        m_failure = QStringLiteral("refused by the library [sub=%1]").arg(result);
+    } else {
+        m_failure = QStringLiteral("SUB-20 error [sub=%1]").arg(result);
+    }
+    return false;
+}
+
+bool Sub20Dongle::isDisconnected(QString &err, bool ok) const
+{
+    if (ok)
+        return false;
+    if (!api() || !handle) {
+        err = QStringLiteral("adapter closed");
+        return true;
+    }
+    if (!m_failure.isEmpty())
+        err = m_failure;
+    return m_gone;
 }
 
 bool Sub20Dongle::read(unsigned short address, const QByteArray &memoryAddress, QByteArray &bytes)
@@ -139,9 +238,8 @@ bool Sub20Dongle::read(unsigned short address, const QByteArray &memoryAddress, 
     const Api *sub = api();
     if (!sub || !handle)
         return false;
-    return sub->i2cRead(handle, address, int(Utils::uintFromHexBA(memoryAddress)),
-                        int(memoryAddress.size()), bytes.data(), int(bytes.size()))
-        == 0;
+    return check(sub->i2cRead(handle, address, int(Utils::uintFromHexBA(memoryAddress)),
+                              int(memoryAddress.size()), bytes.data(), int(bytes.size())));
 }
 
 bool Sub20Dongle::write(unsigned short address, const QByteArray &memoryAddress,
@@ -150,10 +248,13 @@ bool Sub20Dongle::write(unsigned short address, const QByteArray &memoryAddress,
     const Api *sub = api();
     if (!sub || !handle)
         return false;
+    // The library refuses a write without data: a lone command byte (a
+    // PMBus send byte) goes out as the data, with no memory address.
+    if (bytes.isEmpty() && !memoryAddress.isEmpty())
+        return write(address, QByteArray(), memoryAddress);
     QByteArray copy = bytes;
-    return sub->i2cWrite(handle, address, int(Utils::uintFromHexBA(memoryAddress)),
-                         int(memoryAddress.size()), copy.data(), int(copy.size()))
-        == 0;
+    return check(sub->i2cWrite(handle, address, int(Utils::uintFromHexBA(memoryAddress)),
+                               int(memoryAddress.size()), copy.data(), int(copy.size())));
 }
 
 bool Sub20Dongle::hwReadRegister(QString &err, unsigned short address, const QByteArray &regAddr,

@@ -20,11 +20,14 @@ public:
     // leave the device open behind it.
     ~Sub20Dongle() override;
 
-    // An open SUB-20 does not show up in the device list, so a rescan asks
-    // the adapter itself whether it is still there; it also brings the clock
-    // in line with the speed setting.
+    // An open SUB-20 cannot be opened again, so a rescan asks the adapter
+    // itself whether it is still there; it also brings the clock in line
+    // with the speed setting when that changed.
     bool canReuse() override;
     bool isResponsive() const;
+    // Gone only when the library reports the USB transfer or the device
+    // failed; the reason of any failure goes to err.
+    bool isDisconnected(QString &err, bool ok) const override;
 
     bool hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
                       QByteArray &data) override;
@@ -39,8 +42,17 @@ public:
 
 private:
     QString productText() const;
+    // Sets the I2C clock from the speed setting and logs the clock the
+    // adapter really runs.
+    void applyClock();
     bool read(unsigned short address, const QByteArray &memoryAddress, QByteArray &bytes);
     bool write(unsigned short address, const QByteArray &memoryAddress, const QByteArray &bytes);
+    // Keeps the reason of a failed call for isDisconnected.
+    bool check(int result);
+
+    int m_clockSpeed = -1; // the speed setting the clock was set from
+    QString m_failure;
+    bool m_gone = false;
 };
 
 } // namespace Dongles

@@ -38,7 +38,7 @@ bool VendorLibrary::loadPart(int index)
     return false;
 }
 
-QFunctionPointer VendorLibrary::resolve(const char *name)
+QFunctionPointer VendorLibrary::resolve(const char *name, bool required)
 {
     for (int i = 0; i < int(m_parts.size()); ++i) {
         if (!loadPart(i))
@@ -46,7 +46,8 @@ QFunctionPointer VendorLibrary::resolve(const char *name)
         if (const QFunctionPointer fn = m_parts[size_t(i)].library->resolve(name))
             return fn;
     }
-    m_missing << QString::fromLatin1(name);
+    if (required)
+        m_missing << QString::fromLatin1(name);
     return nullptr;
 }
 

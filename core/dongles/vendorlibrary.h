@@ -44,6 +44,14 @@ public:
         fn = reinterpret_cast<Fn>(resolve(name));
     }
 
+    // Resolves fn when some part exports name; a library without it stays
+    // usable, and fn stays null.
+    template<typename Fn>
+    void bindOptional(Fn &fn, const char *name)
+    {
+        fn = reinterpret_cast<Fn>(resolve(name, false));
+    }
+
     // True when every bound symbol was found. Logs once, at debug level, why
     // the library cannot be used.
     bool finish();
@@ -67,7 +75,7 @@ public:
     }
 
 private:
-    QFunctionPointer resolve(const char *name);
+    QFunctionPointer resolve(const char *name, bool required = true);
     bool loadPart(int index);
 
     struct LoadedPart

@@ -72,6 +72,7 @@ I2cSvc::I2cSvc()
     connect(m_worker, &I2cWorker::eventLogTxRx, this, &I2cSvc::eventLogTxRx);
     connect(m_worker, &I2cWorker::eventDongleAdded, this, &I2cSvc::eventDongleAdded);
     connect(m_worker, &I2cWorker::eventDongleRemoved, this, &I2cSvc::eventDongleRemoved);
+    connect(m_worker, &I2cWorker::eventDefaultDongle, this, &I2cSvc::eventDefaultDongle);
     connect(m_worker, &I2cWorker::eventSlaveAdded, this, &I2cSvc::eventSlaveAdded);
     connect(m_worker, &I2cWorker::eventSlaveRemoved, this, &I2cSvc::eventSlaveRemoved);
 

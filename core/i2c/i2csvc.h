@@ -79,6 +79,7 @@ signals:
     void eventLogTxRx(const QString &dat, const QString &txrx, const QString &err);
     void eventDongleAdded(const QString &dongleId, const QString &dongleDescription);
     void eventDongleRemoved(const QString &dongleId, const QString &dongleDescription);
+    void eventDefaultDongle(const QString &dongleId);
     void eventSlaveAdded(const QString &dat);
     void eventSlaveRemoved(const QString &dat);
 

@@ -180,25 +180,52 @@ DonglePtr I2cWorker::resolve(const QString &dat, QString &err, unsigned short &a
     const QStringList fields = Utils::exDat(dat);
     const unsigned int parsed = Utils::fromHexString(fields.value(1));
     address = parsed > 0xFFFF ? 0 : static_cast<unsigned short>(parsed);
-    return m_dongleMgr.getDongle(fields.value(0), err);
+    const DonglePtr dongle = m_dongleMgr.getDongle(fields.value(0), err);
+    // Adapters that poll their status do so within the transfer: a scan
+    // probing a hundred empty addresses must not wait long at each.
+    if (dongle)
+        dongle->setRetries(m_scanning ? 1 : 5);
+    return dongle;
 }
 
-bool I2cWorker::hwCheckCompleted(QString &err, const QString &dat, const DonglePtr &dongle,
-                                 bool ok, const char *operation)
+I2cWorker::Outcome I2cWorker::hwCheckCompleted(QString &err, const DonglePtr &dongle, bool ok,
+                                               const char *operation)
 {
-    Q_UNUSED(dat);
+    // The adapter's own text explains a failed transfer on a working
+    // adapter, a slave that did not acknowledge for instance.
     if (!err.isEmpty())
-        return false;
+        return Outcome::Failed;
 
-    dongle->setRetries(m_scanning ? 1 : 5);
     const bool disconnected = dongle->isDisconnected(err, ok);
-    if (!err.isEmpty())
+    const bool explained = !err.isEmpty();
+    if (explained)
         err = QStringLiteral("%1 failed with error %2").arg(QLatin1String(operation), err);
     else if (!ok)
         err = QStringLiteral("%1 did not complete").arg(QLatin1String(operation));
-    if (disconnected)
-        err += QLatin1String(" [disconnected]");
-    return err.isEmpty();
+    if (!disconnected)
+        return err.isEmpty() ? Outcome::Done : Outcome::Failed;
+    err += QLatin1String(" [disconnected]");
+    // An adapter that says why it is gone knows it; a silent failure of one
+    // that cannot tell a NACK from a loss is only a guess.
+    return explained ? Outcome::Gone : Outcome::Disconnected;
+}
+
+void I2cWorker::reportTransfer(const QString &txrx, const QString &err, const QString &dat,
+                               const DonglePtr &dongle, Outcome outcome)
+{
+    // A probe that finds no slave is the normal answer of an empty address:
+    // an open scan would otherwise log a hundred failures every second.
+    if (m_scanning && outcome == Outcome::Failed)
+        return;
+    logTxRx(txrx, err, dat);
+    if (outcome != Outcome::Gone)
+        return;
+    const QStringList ids = m_dongleMgr.removeDongle(dongle);
+    dongle->close();
+    for (const QString &id : ids) {
+        emit eventDongleRemoved(id, dongle->descriptionText());
+        logTxRx(QStringLiteral("Dongle %1 removed").arg(id), QString(), QString());
+    }
 }
 
 bool I2cWorker::hwReadRegister(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -227,11 +254,11 @@ bool I2cWorker::hwReadRegister(QString &err, const QString &dat, const QByteArra
     else if (!dongle->deliversToRegValue())
         regValue = Utils::reverseHexBA(buffer);
 
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "readRegister");
-    logTxRx(QStringLiteral("%1 [%2] [%3]").arg(QStringLiteral("read_register"), hexText(regAddr),
-                                                hexText(buffer)),
-            err, dat);
-    return done;
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "readRegister");
+    reportTransfer(QStringLiteral("%1 [%2] [%3]")
+                       .arg(QStringLiteral("read_register"), hexText(regAddr), hexText(buffer)),
+                   err, dat, dongle, outcome);
+    return outcome == Outcome::Done;
 }
 
 bool I2cWorker::hwWriteRegister(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -249,11 +276,11 @@ bool I2cWorker::hwWriteRegister(QString &err, const QString &dat, const QByteArr
         buffer = Utils::reverseHexBA(regValue);
 
     const bool ok = dongle->hwWriteRegister(err, address, regAddr, regValue, buffer, flags);
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "writeRegister");
-    logTxRx(QStringLiteral("%1 %2 %3").arg(QStringLiteral("write_register"), hexText(regAddr),
-                                            hexText(buffer)),
-            err, dat);
-    return done;
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "writeRegister");
+    reportTransfer(QStringLiteral("%1 %2 %3")
+                       .arg(QStringLiteral("write_register"), hexText(regAddr), hexText(buffer)),
+                   err, dat, dongle, outcome);
+    return outcome == Outcome::Done;
 }
 
 bool I2cWorker::hwReadPacket(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -265,12 +292,12 @@ bool I2cWorker::hwReadPacket(QString &err, const QString &dat, const QByteArray 
         return false;
 
     const bool ok = dongle->hwReadPacket(err, address, regAddr, data);
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "readPacket");
-    logTxRx(QStringLiteral("readPacket %1 %2 (packet size %3)")
-                .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(10)))
-                .arg(data.size()),
-            err, dat);
-    return done;
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "readPacket");
+    reportTransfer(QStringLiteral("readPacket %1 %2 (packet size %3)")
+                       .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(10)))
+                       .arg(data.size()),
+                   err, dat, dongle, outcome);
+    return outcome == Outcome::Done;
 }
 
 bool I2cWorker::hwWritePacket(QString &err, const QString &dat, const QByteArray &regAddr,
@@ -282,13 +309,13 @@ bool I2cWorker::hwWritePacket(QString &err, const QString &dat, const QByteArray
         return false;
 
     const bool ok = dongle->hwWritePacket(err, address, regAddr, command, data);
-    const bool done = hwCheckCompleted(err, dat, dongle, ok, "writePacket");
+    const Outcome outcome = hwCheckCompleted(err, dongle, ok, "writePacket");
     const QString tail = data.size() > 30 ? Utils::formatHexBA(data.right(10)) : QString();
-    logTxRx(QStringLiteral("writePacket %1 %2 ... %3 (packet size %4)")
-                .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(20)), tail)
-                .arg(data.size()),
-            err, dat);
-    return done;
+    reportTransfer(QStringLiteral("writePacket %1 %2 ... %3 (packet size %4)")
+                       .arg(Utils::formatHexBA(regAddr), Utils::formatHexBA(data.left(20)), tail)
+                       .arg(data.size()),
+                   err, dat, dongle, outcome);
+    return outcome == Outcome::Done;
 }
 
 void I2cWorker::doInitialize()
@@ -327,6 +354,8 @@ void I2cWorker::doScanForDongles()
     }
     const int speed = Settings::getInstance()->i2cSpeed();
     for (auto it = added.cbegin(); it != added.cend(); ++it) {
+        if (it.key().isEmpty())
+            emit eventDefaultDongle(it.value()->idText());
         emit eventDongleAdded(it.key(), it.value()->descriptionText());
         logTxRx(QStringLiteral("Dongle %1 added, i2c speed %2 kbits/s")
                     .arg(it.value()->idText())
@@ -503,6 +532,7 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
     // A failing line does not stop the script, but the script reports every
     // failure, one line each, in order.
     QStringList failures;
+    QString lost;
     for (int i = 0; i < count; ++i) {
         // Nobody takes the results once the program is ending: the rest of
         // the script would only delay its exit.
@@ -511,6 +541,14 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
             break;
         }
         const I2cScript::ScriptLine line = I2cScript::compileLine(lines.at(i));
+        if (!lost.isEmpty()) {
+            // The adapter is gone: the rest fails with the error that said
+            // so, each line reported, without waiting on anything.
+            if (failLine(ctx, dat, line, lost))
+                failures << lost;
+            emit eventProgress(ctx, dat, i + 1, count);
+            continue;
+        }
         QString lineErr;
         switch (line.kind) {
         case I2cScript::ScriptLine::Skip:
@@ -539,6 +577,8 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
         }
         if (!lineErr.isEmpty())
             failures << lineErr;
+        if (hwIsSlaveRemoved(lineErr))
+            lost = lineErr;
         emit eventProgress(ctx, dat, i + 1, count);
     }
 
@@ -549,6 +589,40 @@ void I2cWorker::doRunScript(const QString &ctx, const QString &dat, const QStrin
             err, QtDebugMsg);
     beforeCompletion();
     emit doneRunScript(err, ctx, dat);
+}
+
+bool I2cWorker::failLine(const QString &ctx, const QString &dat, const I2cScript::ScriptLine &line,
+                         const QString &err)
+{
+    switch (line.kind) {
+    case I2cScript::ScriptLine::Skip:
+    case I2cScript::ScriptLine::WaitMs:
+        return false;
+    case I2cScript::ScriptLine::Comment:
+        logTxRx(line.comment, QString(), QString());
+        return false;
+    case I2cScript::ScriptLine::ReadBulk:
+        beforeCompletion();
+        emit doneReadBulk(err, ctx, dat, line.regAddr, line.command, QByteArray());
+        return true;
+    case I2cScript::ScriptLine::WriteBulk:
+        beforeCompletion();
+        emit doneWriteBulk(err, ctx, dat, line.regAddr, line.command, line.data);
+        return true;
+    case I2cScript::ScriptLine::ReadRegister:
+        beforeCompletion();
+        emit doneReadRegister(err, ctx, dat, line.regAddr, QByteArray(qMax(0, int(line.readSize)), '\0'));
+        return true;
+    case I2cScript::ScriptLine::WriteRegister:
+        beforeCompletion();
+        emit doneWriteRegister(err, ctx, dat, line.regAddr, line.data);
+        return true;
+    case I2cScript::ScriptLine::Pmbus:
+        beforeCompletion();
+        emit donePmbusCommands(err, ctx, dat, { line.pmbus });
+        return true;
+    }
+    return false;
 }
 
 void I2cWorker::doVirtualSlave(const QString &ctx, const QString &dat, bool enable)

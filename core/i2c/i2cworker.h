@@ -15,6 +15,9 @@
 
 class FlowControl;
 class VSlave;
+namespace I2cScript {
+struct ScriptLine;
+}
 
 // The one object that touches the bus. It lives in the I2C worker thread and
 // is reached only through queued slot calls; every request ends with exactly
@@ -93,6 +96,9 @@ signals:
     void eventLogTxRx(const QString &dat, const QString &txrx, const QString &err);
     void eventDongleAdded(const QString &dongleId, const QString &dongleDescription);
     void eventDongleRemoved(const QString &dongleId, const QString &dongleDescription);
+    // The adapter the empty id now names, announced just before the empty
+    // id itself: two adapters of one kind share their description.
+    void eventDefaultDongle(const QString &dongleId);
     void eventSlaveAdded(const QString &dat);
     void eventSlaveRemoved(const QString &dat);
     void eventProgress(const QString &ctx, const QString &dat, int progressValue, int progressMax);
@@ -126,9 +132,24 @@ private:
     QStringList vslaveDongles() const;
     bool probe(const QString &dat, const QString &type);
 
+    // What became of one transfer: done; failed on a working adapter (a
+    // slave that did not acknowledge); failed silently on an adapter that
+    // cannot tell that from a loss, taken as disconnected; failed because
+    // the adapter is gone, as it says with its reason.
+    enum class Outcome { Done, Failed, Disconnected, Gone };
+
     Dongles::DonglePtr resolve(const QString &dat, QString &err, unsigned short &address) const;
-    bool hwCheckCompleted(QString &err, const QString &dat, const Dongles::DonglePtr &dongle,
-                          bool ok, const char *operation);
+    Outcome hwCheckCompleted(QString &err, const Dongles::DonglePtr &dongle, bool ok,
+                             const char *operation);
+    // The traffic line of a transfer; silent for a probe that found nothing.
+    // An adapter gone is forgotten at once: the next request finds it
+    // missing instead of waiting on it, and a rescan brings it back.
+    void reportTransfer(const QString &txrx, const QString &err, const QString &dat,
+                        const Dongles::DonglePtr &dongle, Outcome outcome);
+    // Reports a script line that is not run, as failed with err; false for
+    // a line that does not touch the bus.
+    bool failLine(const QString &ctx, const QString &dat, const I2cScript::ScriptLine &line,
+                  const QString &err);
 
     Dongles::DongleMgr m_dongleMgr;
     QMap<QString, QPointer<VSlave>> m_vslaves;

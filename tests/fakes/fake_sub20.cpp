@@ -1,53 +1,83 @@
-// Stands in for the SUB-20 library: the same C calls and one SUB-20 with
-// serial 3A5F. Like the real one, an open SUB-20 is still listed but cannot
-// be opened a second time.
+// Stands in for the SUB-20 library: the same C calls and two SUB-20s, with
+// serials 3A5F and 3A60, each with a bus of its own; the second is
+// unplugged until a test plugs it. The bus controls act on the selected
+// one, the first unless chosen.
 
 #include "fakebus.h"
 
 namespace {
 
-enum : int { Ok = 0, Failed = -1, Nack = 3 };
+// The library's error codes (libsub.h, "Error Codes").
+enum : int { Ok = 0, BulkWriteFailed = 7, I2cError = 11, WrongParameters = 14 };
 
-FakeBus bus;
-int device = 0; // its address is the device token
-bool open = false;
-void *handle = nullptr;
+// The clock the library can set: Fscl = F_CPU / (16 + 2 * TWBR * 4^TWPS),
+// TWBR at least 10 (libsub.c, sub_i2c_freq).
+constexpr int CpuHz = 16000000;
+constexpr int MaxClockHz = CpuHz / (16 + 2 * 10);
+
+std::mutex lock;
+
+struct Sub20
+{
+    const char *serial;
+    FakeBus bus { lock };
+    bool open = false;
+    void *handle = nullptr;
+    int clockHz = 0;
+};
+
+Sub20 devices[2] = { { "3A5F" }, { "3A60" } };
+FakeBus *selected = &devices[0].bus;
 uintptr_t generation = 0;
-int clockHz = 0;
 int closes = 0;
+int i2cStatus = 0;
 int lastMemoryAddress = -1;
 int lastMemoryAddressSize = -1;
 
 void reset()
 {
-    open = false;
-    handle = nullptr;
-    clockHz = 0;
+    for (Sub20 &device : devices) {
+        device.bus.reset();
+        device.open = false;
+        device.handle = nullptr;
+        device.clockHz = 0;
+    }
+    devices[1].bus.connected = false;
+    selected = &devices[0].bus;
     closes = 0;
+    i2cStatus = 0;
     lastMemoryAddress = -1;
     lastMemoryAddressSize = -1;
 }
 
+// An unplugged SUB-20 forgets that it was open; its handles are dead.
 void sync()
 {
-    if (!bus.connected) {
-        open = false;
-        handle = nullptr;
+    for (Sub20 &device : devices) {
+        if (!device.bus.connected) {
+            device.open = false;
+            device.handle = nullptr;
+        }
     }
 }
 
-bool valid(void *h)
+Sub20 *byHandle(void *h)
 {
     sync();
-    return h && open && h == handle;
+    for (Sub20 &device : devices) {
+        if (h && device.open && device.handle == h)
+            return &device;
+    }
+    return nullptr;
 }
 
-int text(void *h, const char *value, char *buffer, int size)
+int text(void *h, bool serial, char *buffer, int size)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
-    if (!valid(h) || size <= 0)
-        return Failed;
-    std::strncpy(buffer, value, size_t(size));
+    std::lock_guard<std::mutex> locker(lock);
+    Sub20 *device = byHandle(h);
+    if (!device || size <= 0)
+        return -1;
+    std::strncpy(buffer, serial ? device->serial : "SUB-20 fake", size_t(size));
     buffer[size - 1] = '\0';
     return int(std::strlen(buffer));
 }
@@ -63,100 +93,167 @@ std::vector<uint8_t> withMemoryAddress(int memoryAddress, int memoryAddressSize)
     return bytes;
 }
 
-} // namespace
-
-FAKE_EXPORT void *sub_find_devices(void *previous)
+// A failed I2C transfer returns I2C error and leaves its status in
+// sub_i2c_status (SUB-20 User Manual, "I2C Status").
+int i2cFailed(int status)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
-    sync();
-    return bus.connected && !previous ? &device : nullptr;
+    i2cStatus = status;
+    return I2cError;
 }
 
+} // namespace
+
+// Lists every SUB-20 attached, open or not (libsub.c, sub_find_devices).
+FAKE_EXPORT void *sub_find_devices(void *previous)
+{
+    std::lock_guard<std::mutex> locker(lock);
+    sync();
+    bool after = previous == nullptr;
+    for (Sub20 &device : devices) {
+        if (after && device.bus.connected)
+            return &device;
+        after = after || previous == &device;
+    }
+    return nullptr;
+}
+
+// Opening claims the interface; one that is claimed already refuses
+// (libsub.c, sub_open).
 FAKE_EXPORT void *sub_open(void *dev)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
+    std::lock_guard<std::mutex> locker(lock);
     sync();
-    if (dev != &device || !bus.connected || open)
-        return nullptr;
-    open = true;
-    handle = reinterpret_cast<void *>(uintptr_t(0x5B20000) + ++generation);
-    return handle;
+    for (Sub20 &device : devices) {
+        if (&device != dev)
+            continue;
+        if (!device.bus.connected || device.open)
+            return nullptr;
+        device.open = true;
+        device.handle = reinterpret_cast<void *>(uintptr_t(0x5B20000) + ++generation);
+        return device.handle;
+    }
+    return nullptr;
 }
 
 FAKE_EXPORT int sub_close(void *h)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
+    std::lock_guard<std::mutex> locker(lock);
     ++closes;
-    if (!valid(h))
-        return Failed;
-    open = false;
-    handle = nullptr;
+    Sub20 *device = byHandle(h);
+    if (!device)
+        return -1;
+    device->open = false;
+    device->handle = nullptr;
     return Ok;
 }
 
 FAKE_EXPORT int sub_get_product_id(void *h, char *buffer, int size)
 {
-    return text(h, "SUB-20 fake", buffer, size);
+    return text(h, false, buffer, size);
 }
 
 FAKE_EXPORT int sub_get_serial_number(void *h, char *buffer, int size)
 {
-    return text(h, "3A5F", buffer, size);
+    return text(h, true, buffer, size);
 }
 
+// Refuses a clock above what the adapter can make and answers with the
+// clock it really runs (libsub.c, sub_i2c_freq).
 FAKE_EXPORT int sub_i2c_freq(void *h, int *hz)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
-    if (!valid(h))
-        return Failed;
-    clockHz = *hz;
+    std::lock_guard<std::mutex> locker(lock);
+    Sub20 *device = byHandle(h);
+    if (!device)
+        return BulkWriteFailed;
+    if (*hz > MaxClockHz || *hz <= 0)
+        return WrongParameters;
+    int twbr = (CpuHz / *hz - 16) / 2;
+    int prescale = 1;
+    while (twbr > 0xFF && prescale < 64) {
+        prescale *= 4;
+        twbr = (CpuHz / *hz - 16) / (2 * prescale);
+    }
+    if (twbr > 0xFF)
+        return WrongParameters;
+    *hz = CpuHz / (16 + 2 * twbr * prescale);
+    device->clockHz = *hz;
     return Ok;
 }
 
+// Nothing to read or write is refused before the bus is touched
+// (libsub.c, sub_i2c_read and sub_i2c_write: sz <= 0).
 FAKE_EXPORT int sub_i2c_read(void *h, int address, int memoryAddress, int memoryAddressSize,
                              char *buffer, int size)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
-    if (!bus.begin() || !valid(h))
-        return Failed;
+    std::lock_guard<std::mutex> locker(lock);
+    if (size <= 0)
+        return WrongParameters;
+    Sub20 *device = byHandle(h);
+    if (!device || !device->bus.begin()) {
+        sync();
+        return BulkWriteFailed;
+    }
     const std::vector<uint8_t> prefix = withMemoryAddress(memoryAddress, memoryAddressSize);
-    if (!prefix.empty()
-        && bus.write(uint16_t(address), prefix.data(), int(prefix.size())) != FakeBus::Acked)
-        return Nack;
-    return bus.read(uint16_t(address), reinterpret_cast<uint8_t *>(buffer), size) == FakeBus::Acked
-        ? Ok
-        : Nack;
+    if (!prefix.empty()) {
+        const FakeBus::Ack ack = device->bus.write(uint16_t(address), prefix.data(), int(prefix.size()));
+        if (ack != FakeBus::Acked)
+            return i2cFailed(ack == FakeBus::AddressNack ? 0x20 : 0x30);
+    }
+    const FakeBus::Ack ack = device->bus.read(uint16_t(address), reinterpret_cast<uint8_t *>(buffer), size);
+    if (ack != FakeBus::Acked)
+        return i2cFailed(ack == FakeBus::AddressNack ? 0x48 : 0x30);
+    return Ok;
 }
 
 FAKE_EXPORT int sub_i2c_write(void *h, int address, int memoryAddress, int memoryAddressSize,
                               char *buffer, int size)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
-    if (!bus.begin() || !valid(h))
-        return Failed;
+    std::lock_guard<std::mutex> locker(lock);
+    if (size <= 0)
+        return WrongParameters;
+    Sub20 *device = byHandle(h);
+    if (!device || !device->bus.begin()) {
+        sync();
+        return BulkWriteFailed;
+    }
     std::vector<uint8_t> bytes = withMemoryAddress(memoryAddress, memoryAddressSize);
     bytes.insert(bytes.end(), buffer, buffer + size);
-    return bus.write(uint16_t(address), bytes.data(), int(bytes.size())) == FakeBus::Acked ? Ok
-                                                                                           : Nack;
+    const FakeBus::Ack ack = device->bus.write(uint16_t(address), bytes.data(), int(bytes.size()));
+    if (ack != FakeBus::Acked)
+        return i2cFailed(ack == FakeBus::AddressNack ? 0x20 : 0x30);
+    return Ok;
 }
 
-FAKE_BUS_CONTROLS(fake_sub20, bus, reset)
+FAKE_EXPORT int sub_get_i2c_status()
+{
+    std::lock_guard<std::mutex> locker(lock);
+    return i2cStatus;
+}
+
+FAKE_BUS_CONTROLS(fake_sub20, (*selected), reset)
+
+// The SUB-20 the bus controls act on: 0 or 1.
+FAKE_EXPORT void fake_sub20_select(int device)
+{
+    std::lock_guard<std::mutex> locker(lock);
+    selected = &devices[device ? 1 : 0].bus;
+}
 
 FAKE_EXPORT int fake_sub20_clock_hz()
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
-    return clockHz;
+    std::lock_guard<std::mutex> locker(lock);
+    return devices[0].clockHz;
 }
 
 FAKE_EXPORT int fake_sub20_closes()
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
+    std::lock_guard<std::mutex> locker(lock);
     return closes;
 }
 
 FAKE_EXPORT int fake_sub20_last_memory_address(int *size)
 {
-    std::lock_guard<std::mutex> locker(bus.mutex);
+    std::lock_guard<std::mutex> locker(lock);
     *size = lastMemoryAddressSize;
     return lastMemoryAddress;
 }

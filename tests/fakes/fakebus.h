@@ -20,8 +20,10 @@ public:
     static constexpr uint16_t ChipAddress = 0x70;
 
     // The test thread scripts and inspects while the worker thread
-    // transfers: every access goes through this lock.
-    std::mutex mutex;
+    // transfers: every access goes through this lock. A fake with several
+    // devices, each with a bus of its own, lets them share one.
+    std::mutex ownMutex;
+    std::mutex &mutex;
 
     std::map<uint8_t, uint8_t> registers;
     bool connected = true;
@@ -35,7 +37,16 @@ public:
     std::vector<uint8_t> lastWrite;
     int lastReadSize = -1;
 
-    FakeBus() { reset(); }
+    FakeBus()
+        : mutex(ownMutex)
+    {
+        reset();
+    }
+    explicit FakeBus(std::mutex &shared)
+        : mutex(shared)
+    {
+        reset();
+    }
 
     void reset()
     {
