@@ -5,9 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -333,6 +338,35 @@ private slots:
         QCOMPARE(sections.value(dat).value(QStringLiteral("alias")).toString(), QStringLiteral("A"));
         for (auto it = sections.cbegin(); it != sections.cend(); ++it)
             QVERIFY2(Utils::goodDat(it.key()), qPrintable(it.key()));
+    }
+
+    // The limits that keep opening fast leave room for any real project:
+    // the largest file accepted, with a device of the most entries accepted,
+    // comes back whole.
+    void largestAcceptedProjectReadsWhole()
+    {
+        QByteArray content;
+        Sections expected;
+        const QByteArray line("note0000=a note the user kept\n");
+        const int others = int((Project::maxFileSize * 7 / 8 / line.size() - Project::maxEntriesPerDevice) / 111);
+        for (int address = 0x08; address < 0x78; ++address) {
+            const QString device = QStringLiteral(":0x%1:bvr60600").arg(address, 2, 16, QLatin1Char('0'));
+            content += '[' + Utils::datToKey(device).toLatin1() + "]\n";
+            const int entries = address == 0x08 ? Project::maxEntriesPerDevice : others;
+            for (int i = 0; i < entries; ++i) {
+                const QString key = QStringLiteral("note%1").arg(i);
+                content += key.toLatin1() + "=a note the user kept\n";
+                expected[device].insert(key, QStringLiteral("a note the user kept"));
+            }
+        }
+        QVERIFY(content.size() <= Project::maxFileSize);
+        QVERIFY(content.size() > Project::maxFileSize * 3 / 4);
+        const QString file = path(QStringLiteral("largest.cfg"));
+        QVERIFY(writeFile(file, content));
+        Sections read;
+        QString err;
+        QVERIFY2(m_project.read(file, read, err), qPrintable(err));
+        QCOMPARE(read, expected);
     }
 
     void readRefusesWhatIsNoProjectFile_data()

@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSettings>
 
 #include <algorithm>
 #include <cstdio>
@@ -577,7 +576,8 @@ Error runApply(CtlContext &c)
             return usage(QStringLiteral("Project %1 holds no usable device: skipped %2")
                              .arg(filename, skipped.constFirst().section(QStringLiteral(": "), 1)));
         // Sections that do not even name a device are left out without a word.
-        const QStringList groups = QSettings(filename, QSettings::IniFormat).childGroups();
+        QStringList groups;
+        (void)Project::readSectionNames(filename, groups);
         if (!groups.isEmpty())
             return usage(QStringLiteral("Project %1 holds no device: its sections (%2) name none")
                              .arg(filename, groups.join(QStringLiteral(", "))));
