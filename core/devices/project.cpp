@@ -3,13 +3,21 @@
 #include "inireader.h"
 #include "utils/utils.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QSettings>
-#include <QTemporaryDir>
+#include <QSysInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <signal.h>
+#include <sys/types.h>
+#endif
 
 namespace {
 
@@ -103,6 +111,38 @@ QString readGroups(const QString &filename, QMap<QString, QVariantMap> &groups, 
     return {};
 }
 
+// A save stages its file in a folder of the temporary folder named after
+// its host and process, "panel-project-<host>-<pid>-<n>", so that any later
+// save can tell the folder of a save that was killed: its process has ended.
+QString stagingPrefixOfHost()
+{
+    return QStringLiteral("panel-project-%1-").arg(QSysInfo::machineHostName());
+}
+
+bool processHasEnded(qint64 pid)
+{
+#ifdef Q_OS_UNIX
+    return ::kill(pid_t(pid), 0) == -1 && errno == ESRCH;
+#else
+    Q_UNUSED(pid)
+    return false; // cannot tell here: keep the folder
+#endif
+}
+
+void removeAbandonedStaging()
+{
+    const QDir temp(QDir::tempPath());
+    const QString prefix = stagingPrefixOfHost();
+    const QFileInfoList folders =
+        temp.entryInfoList({prefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo &folder : folders) {
+        bool ok = false;
+        const qint64 pid = folder.fileName().mid(prefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && processHasEnded(pid))
+            QDir(folder.filePath()).removeRecursively();
+    }
+}
+
 QString storeError(QSettings::Status status)
 {
     switch (status) {
@@ -192,10 +232,17 @@ QString Project::writeSections(const QString &filename, const EntryFilter &keep,
     // The store writes a fresh file of its own: on the user's file it would
     // merge with whatever it finds there, create missing folders, and keep
     // reporting a format error of the old content after a good write.
-    const QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return QStringLiteral("cannot create a temporary folder: %1").arg(scratch.errorString());
-    const QString stagedPath = scratch.filePath(stagedName);
+    removeAbandonedStaging();
+    static int serial = 0;
+    const QString scratch = QDir(QDir::tempPath())
+                                .filePath(stagingPrefixOfHost() + QString::number(QCoreApplication::applicationPid())
+                                          + QLatin1Char('-') + QString::number(++serial));
+    // A folder of this name is from an ended process that had our id.
+    QDir(scratch).removeRecursively();
+    if (!QDir().mkdir(scratch, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+        return QStringLiteral("cannot create the temporary folder %1").arg(scratch);
+    const auto removeScratch = qScopeGuard([&scratch] { QDir(scratch).removeRecursively(); });
+    const QString stagedPath = QDir(scratch).filePath(stagedName);
     {
         QSettings store(stagedPath, QSettings::IniFormat);
         for (auto section = sections.cbegin(); section != sections.cend(); ++section) {

@@ -16,7 +16,8 @@
 //
 // Saving never leaves a half-written file: the content is staged in a
 // private folder and then atomically replaces the old file, which stays
-// intact on any failure.
+// intact on any failure. A staging folder left by a save that was killed is
+// removed by the next save.
 //
 // Reading takes files from anywhere, so it is bounded: files larger than
 // maxFileSize, devices with more than maxEntriesPerDevice entries and stored
