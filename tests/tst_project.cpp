@@ -5,9 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -333,6 +338,90 @@ private slots:
         QCOMPARE(sections.value(dat).value(QStringLiteral("alias")).toString(), QStringLiteral("A"));
         for (auto it = sections.cbegin(); it != sections.cend(); ++it)
             QVERIFY2(Utils::goodDat(it.key()), qPrintable(it.key()));
+    }
+
+    // The limits that keep opening fast leave room for any real project:
+    // the largest file accepted, with a device of the most entries accepted,
+    // comes back whole.
+    void largestAcceptedProjectReadsWhole()
+    {
+        QByteArray content;
+        Sections expected;
+        const QByteArray line("note0000=a note the user kept\n");
+        const int others = int((Project::maxFileSize * 7 / 8 / line.size() - Project::maxEntriesPerDevice) / 111);
+        for (int address = 0x08; address < 0x78; ++address) {
+            const QString device = QStringLiteral(":0x%1:bvr60600").arg(address, 2, 16, QLatin1Char('0'));
+            content += '[' + Utils::datToKey(device).toLatin1() + "]\n";
+            const int entries = address == 0x08 ? Project::maxEntriesPerDevice : others;
+            for (int i = 0; i < entries; ++i) {
+                const QString key = QStringLiteral("note%1").arg(i);
+                content += key.toLatin1() + "=a note the user kept\n";
+                expected[device].insert(key, QStringLiteral("a note the user kept"));
+            }
+        }
+        QVERIFY(content.size() <= Project::maxFileSize);
+        QVERIFY(content.size() > Project::maxFileSize * 3 / 4);
+        const QString file = path(QStringLiteral("largest.cfg"));
+        QVERIFY(writeFile(file, content));
+        Sections read;
+        QString err;
+        QVERIFY2(m_project.read(file, read, err), qPrintable(err));
+        QCOMPARE(read, expected);
+    }
+
+    // Fault: a save killed mid-way left its staging folder in the temporary
+    // folder (70 of 200 kills). Saves are killed in another process while
+    // staging; the next save leaves the temporary folder as it found it, and
+    // the target is a whole file throughout.
+    void killedSaveLeavesNothingBehind()
+    {
+        const QString temp = path(QStringLiteral("temp"));
+        const QString folder = path(QStringLiteral("killed"));
+        QVERIFY(QDir().mkpath(temp) && QDir().mkpath(folder));
+        const QString target = QDir(folder).filePath(QStringLiteral("p.cfg"));
+        constexpr int entries = 400;
+        const QByteArray previousTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temp));
+        const auto restoreTemp = qScopeGuard([&previousTemp] { qputenv("TMPDIR", previousTemp); });
+        const auto tempEntries = [&temp] {
+            return QDir(temp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        };
+        // Whatever the moment, the target holds every entry, all of one save.
+        const auto checkTarget = [&] {
+            Sections read;
+            QVERIFY2(Project::readSections(target, {}, read).isEmpty(), qPrintable(target));
+            const QVariantMap state = read.value(dat);
+            QCOMPARE(state.size(), entries);
+            const QVariant first = state.first();
+            QVERIFY(std::all_of(state.cbegin(), state.cend(), [&first](const QVariant &v) { return v == first; }));
+        };
+
+        int killedWhileStaging = 0;
+        for (int attempt = 0; attempt < 20 && killedWhileStaging < 3; ++attempt) {
+            const QStringList before = tempEntries();
+            QProcess saver;
+            saver.start(QStringLiteral(PANEL_PROBE), {QStringLiteral("save"), target, QString::number(entries)});
+            QVERIFY(saver.waitForReadyRead(30000)); // one whole save done
+            QDeadlineTimer deadline(10000);
+            QStringList now;
+            while (!deadline.hasExpired()) {
+                now = tempEntries();
+                if (std::any_of(now.cbegin(), now.cend(), [&before](const QString &e) { return !before.contains(e); }))
+                    break;
+            }
+            saver.kill();
+            QVERIFY(saver.waitForFinished(10000));
+            if (!deadline.hasExpired())
+                ++killedWhileStaging;
+            checkTarget();
+        }
+        QCOMPARE(killedWhileStaging, 3);
+
+        QString err;
+        QVERIFY2(m_project.write(target, {{dat, {{QStringLiteral("alias"), QStringLiteral("after")}}}}, err), qPrintable(err));
+        QVERIFY2(tempEntries().isEmpty(), qPrintable(tempEntries().join(QLatin1Char(' '))));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("p.cfg")});
     }
 
     void readRefusesWhatIsNoProjectFile_data()

@@ -215,6 +215,19 @@ void TestProjectFiles::openBadFile_data()
     QTest::addRow("missing") << QByteArray() << false;
     QTest::addRow("binary") << QByteArray("\x00\x01\x02[x]\xff", 7) << true;
     QTest::addRow("huge") << QByteArray() << true;
+    // Fault: a stored list claiming 2^31 elements made QSettings reserve
+    // tens of gigabytes while reading (ASan aborted, elsewhere bad_alloc).
+    QTest::addRow("list claiming 2^31 elements")
+        << QByteArray("[_0x70_bvr60600]\nalias=evil\nrails=@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)\n") << true;
+    QTest::addRow("text list in a list claiming 2^31 texts")
+        << QByteArray("[_0x71_bvr60600]\nrails=@Variant(\\0\\0\\0\\t\\0\\0\\0\\x1\\0\\0\\0\\v\\x80\\0\\0\\0)\n")
+        << true;
+    // Fault: opening took time quadratic in the entries of a device (a 4 MB
+    // file 36 s); a device with more than any project holds is refused.
+    QByteArray crowded("[_0x71_bvr60600]\n");
+    for (int i = 0; i <= Project::maxEntriesPerDevice; ++i)
+        crowded += "note" + QByteArray::number(i) + "=x\n";
+    QTest::addRow("more entries than a device may have") << crowded << true;
 }
 
 void TestProjectFiles::openBadFile()

@@ -1,13 +1,23 @@
 #include "project.h"
 
+#include "inireader.h"
 #include "utils/utils.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QSettings>
-#include <QTemporaryDir>
+#include <QSysInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <signal.h>
+#include <sys/types.h>
+#endif
 
 namespace {
 
@@ -44,9 +54,7 @@ QString refusedUrl(const QString &filename)
     return QStringLiteral("%1 is a URL, not a local file name").arg(filename);
 }
 
-// The whole file, or an error text. The store parses a private copy: it
-// caches files by name within the process and would hand back stale values
-// for a file replaced with one of the same size and time stamp.
+// The whole file, or an error text.
 QString readContent(const QString &filename, QByteArray &content)
 {
     const QFileInfo info(filename);
@@ -66,11 +74,73 @@ QString readContent(const QString &filename, QByteArray &content)
         return QStringLiteral("cannot read %1: %2").arg(filename, file.errorString());
     if (content.size() > Project::maxFileSize)
         return QStringLiteral("%1 is too large (more than %2 bytes)").arg(filename).arg(Project::maxFileSize);
-    // The store stops at the first NUL without reporting anything, so a
-    // binary file would open as an empty project.
+    // A text with NULs is not one people or the store write.
     if (content.contains('\0'))
         return QStringLiteral("%1 is not a text file").arg(filename);
     return {};
+}
+
+// The file's entries by section, and the names of entries outside any.
+QString readGroups(const QString &filename, QMap<QString, QVariantMap> &groups, QStringList &outside)
+{
+    if (filename.startsWith(urlScheme))
+        return refusedUrl(filename);
+    QByteArray content;
+    if (const QString err = readContent(filename, content); !err.isEmpty())
+        return err;
+    IniReader::Entries entries;
+    if (const QString err = IniReader::read(content, entries); !err.isEmpty())
+        return err;
+    QVariantMap *group = nullptr;
+    QString groupName;
+    for (const auto &[key, value] : std::as_const(entries)) {
+        const qsizetype slash = key.indexOf(QLatin1Char('/'));
+        if (slash < 0) {
+            outside << key;
+            continue;
+        }
+        // Lines of one section come one after another.
+        if (!group || QStringView(key).left(slash) != groupName) {
+            groupName = key.left(slash);
+            group = &groups[groupName];
+        }
+        group->insert(key.mid(slash + 1), value);
+    }
+    outside.removeDuplicates();
+    outside.sort();
+    return {};
+}
+
+// A save stages its file in a folder of the temporary folder named after
+// its host and process, "panel-project-<host>-<pid>-<n>", so that any later
+// save can tell the folder of a save that was killed: its process has ended.
+QString stagingPrefixOfHost()
+{
+    return QStringLiteral("panel-project-%1-").arg(QSysInfo::machineHostName());
+}
+
+bool processHasEnded(qint64 pid)
+{
+#ifdef Q_OS_UNIX
+    return ::kill(pid_t(pid), 0) == -1 && errno == ESRCH;
+#else
+    Q_UNUSED(pid)
+    return false; // cannot tell here: keep the folder
+#endif
+}
+
+void removeAbandonedStaging()
+{
+    const QDir temp(QDir::tempPath());
+    const QString prefix = stagingPrefixOfHost();
+    const QFileInfoList folders =
+        temp.entryInfoList({prefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo &folder : folders) {
+        bool ok = false;
+        const qint64 pid = folder.fileName().mid(prefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && processHasEnded(pid))
+            QDir(folder.filePath()).removeRecursively();
+    }
 }
 
 QString storeError(QSettings::Status status)
@@ -109,52 +179,48 @@ bool Project::reportOutcome(const QString &err, const QString &succeeded, const 
 QString Project::readSections(const QString &filename, const EntryFilter &keep,
                               QMap<QString, QVariantMap> &sections)
 {
-    if (filename.startsWith(urlScheme))
-        return refusedUrl(filename);
-    QByteArray content;
-    if (const QString err = readContent(filename, content); !err.isEmpty())
+    QMap<QString, QVariantMap> groups;
+    QStringList outside;
+    if (const QString err = readGroups(filename, groups, outside); !err.isEmpty())
         return err;
-
-    const QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return QStringLiteral("cannot create a temporary folder: %1").arg(scratch.errorString());
-    const QString copyName = scratch.filePath(stagedName);
-    QFile copy(copyName);
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(content) != content.size() || !copy.flush())
-        return QStringLiteral("cannot copy %1 to %2: %3").arg(filename, copyName, copy.errorString());
-    copy.close();
-
-    QSettings store(copyName, QSettings::IniFormat);
-    if (const QString err = storeError(store.status()); !err.isEmpty())
-        return err;
-
-    if (!store.childKeys().isEmpty()) {
+    if (!outside.isEmpty()) {
         qWarning().noquote() << QStringLiteral("%1: entries outside a device section are ignored: %2")
-                                    .arg(filename, store.childKeys().join(QStringLiteral(", ")));
+                                    .arg(filename, outside.join(QStringLiteral(", ")));
     }
     QMap<QString, QVariantMap> found;
-    const QStringList groups = store.childGroups();
-    for (const QString &section : groups) {
-        const QString dat = Utils::datFromKey(section);
+    for (auto group = groups.cbegin(); group != groups.cend(); ++group) {
+        const QString dat = Utils::datFromKey(group.key());
         // The device manager cannot make anything of a malformed DAT.
         if (!Utils::goodDat(dat)) {
             qWarning().noquote() << QStringLiteral("%1: section %2 does not name a device, skipped")
-                                        .arg(filename, section);
+                                        .arg(filename, group.key());
             continue;
         }
-        store.beginGroup(section);
-        QVariantMap state;
-        const QStringList keys = store.allKeys();
-        for (const QString &key : keys) {
-            if (!keep || keep(key))
-                state.insert(key, decodeValue(store.value(key)));
+        if (group.value().size() > maxEntriesPerDevice) {
+            return QStringLiteral("section %1 holds %2 entries, more than the %3 a device may have")
+                .arg(group.key())
+                .arg(group.value().size())
+                .arg(maxEntriesPerDevice);
         }
-        store.endGroup();
+        QVariantMap state;
+        for (auto entry = group.value().cbegin(); entry != group.value().cend(); ++entry) {
+            if (!keep || keep(entry.key()))
+                state.insert(entry.key(), decodeValue(entry.value()));
+        }
         found.insert(dat, state);
     }
     for (auto it = found.cbegin(); it != found.cend(); ++it)
         sections.insert(it.key(), it.value());
     return {};
+}
+
+QString Project::readSectionNames(const QString &filename, QStringList &names)
+{
+    QMap<QString, QVariantMap> groups;
+    QStringList outside;
+    const QString err = readGroups(filename, groups, outside);
+    names = groups.keys();
+    return err;
 }
 
 QString Project::writeSections(const QString &filename, const EntryFilter &keep,
@@ -166,10 +232,17 @@ QString Project::writeSections(const QString &filename, const EntryFilter &keep,
     // The store writes a fresh file of its own: on the user's file it would
     // merge with whatever it finds there, create missing folders, and keep
     // reporting a format error of the old content after a good write.
-    const QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return QStringLiteral("cannot create a temporary folder: %1").arg(scratch.errorString());
-    const QString stagedPath = scratch.filePath(stagedName);
+    removeAbandonedStaging();
+    static int serial = 0;
+    const QString scratch = QDir(QDir::tempPath())
+                                .filePath(stagingPrefixOfHost() + QString::number(QCoreApplication::applicationPid())
+                                          + QLatin1Char('-') + QString::number(++serial));
+    // A folder of this name is from an ended process that had our id.
+    QDir(scratch).removeRecursively();
+    if (!QDir().mkdir(scratch, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+        return QStringLiteral("cannot create the temporary folder %1").arg(scratch);
+    const auto removeScratch = qScopeGuard([&scratch] { QDir(scratch).removeRecursively(); });
+    const QString stagedPath = QDir(scratch).filePath(stagedName);
     {
         QSettings store(stagedPath, QSettings::IniFormat);
         for (auto section = sections.cbegin(); section != sections.cend(); ++section) {

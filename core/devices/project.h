@@ -16,7 +16,12 @@
 //
 // Saving never leaves a half-written file: the content is staged in a
 // private folder and then atomically replaces the old file, which stays
-// intact on any failure.
+// intact on any failure. A staging folder left by a save that was killed is
+// removed by the next save.
+//
+// Reading takes files from anywhere, so it is bounded: files larger than
+// maxFileSize, devices with more than maxEntriesPerDevice entries and stored
+// values whose data claims more than it holds are refused.
 class PANELCORE_EXPORT Project : public QObject
 {
     Q_OBJECT
@@ -25,9 +30,11 @@ public:
     // Which state entries a file keeps; production files keep only a few.
     using EntryFilter = std::function<bool(const QString &key)>;
 
-    // Project files are a few kilobytes; anything bigger is not one of ours
-    // and is refused before it is read.
-    static constexpr qint64 maxFileSize = 64 * 1024 * 1024;
+    // Project files are a few kilobytes: a device's state is a dozen
+    // entries, and a bus has at most 112 addresses. Far bigger files are not
+    // ours; refusing them keeps opening any file well under a second.
+    static constexpr qint64 maxFileSize = 256 * 1024;
+    static constexpr int maxEntriesPerDevice = 1000;
 
     explicit Project(QObject *parent = nullptr);
     ~Project() override;
@@ -38,6 +45,8 @@ public:
     // skipped with a warning. An empty filter keeps every entry.
     [[nodiscard]] static QString readSections(const QString &filename, const EntryFilter &keep,
                                               QMap<QString, QVariantMap> &sections);
+    // The names of all the file's sections, device or not.
+    [[nodiscard]] static QString readSectionNames(const QString &filename, QStringList &names);
     [[nodiscard]] static QString writeSections(const QString &filename, const EntryFilter &keep,
                                                const QMap<QString, QVariantMap> &sections);
     // Logs the outcome of a file operation, naming the file: the success

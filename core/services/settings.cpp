@@ -4,8 +4,12 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
+#include <QHash>
 #include <QQmlEngine>
+#include <QSet>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -60,6 +64,122 @@ StoredProperty stored(Settings *s, const QString &key, const T &fallback,
     };
 }
 
+const QString generalGroup = QStringLiteral("general");
+
+QString storePath(const QString &group, const QString &key)
+{
+    return group.isEmpty() ? key : group + QLatin1Char('/') + key;
+}
+
+// A key or section name as QSettings writes it: "%XX" for a byte, "\" for "/".
+QString unescapedName(const QByteArray &name)
+{
+    QByteArray text = name;
+    text.replace('\\', '/');
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(text));
+}
+
+// For every key of a section that reads as "general" in any spelling, the
+// group QSettings files the key's last line under ("" for the top level):
+// where its newest value is, as the file is read from top to bottom.
+QHash<QString, QString> newestGeneralLines(const QString &fileName)
+{
+    QHash<QString, QString> newest;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return newest;
+    bool general = true; // lines before any section are top-level keys
+    QString group;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(';'))
+            continue;
+        if (line.startsWith('[')) {
+            const qsizetype end = line.indexOf(']');
+            const QByteArray name = line.mid(1, end < 0 ? -1 : end - 1).trimmed();
+            // [general] holds top-level keys, [%General] the group "General".
+            if (name.compare("general", Qt::CaseInsensitive) == 0) {
+                group.clear();
+                general = true;
+            } else if (name.compare("%general", Qt::CaseInsensitive) == 0) {
+                group = QString::fromLatin1(name.mid(1));
+                general = true;
+            } else {
+                group = unescapedName(name);
+                general = group.compare(generalGroup, Qt::CaseInsensitive) == 0;
+            }
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (general && equals > 0)
+            newest.insert(unescapedName(line.left(equals).trimmed()), group);
+    }
+    return newest;
+}
+
+// The INI files QSettings keeps on Linux cannot hold a group named
+// "general" as such: it is written as the section [%General] and read back
+// as the group "General", while a section [general] written by hand holds
+// top-level keys. Whichever the file has, the newest value of each key is
+// filed under "general" again and the others are removed, so that the file
+// is written back with every key once.
+void gatherGeneralGroup(QSettings &store)
+{
+    // Registry and property-list stores keep "general" as it is.
+    const QSettings::Format format = store.format();
+#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
+    if (format != QSettings::IniFormat)
+        return;
+#else
+    if (format != QSettings::IniFormat && format != QSettings::NativeFormat)
+        return;
+#endif
+    const QStringList groups = store.childGroups();
+    QStringList sources; // where general keys may be, "" for the top level
+    for (const QString &group : groups) {
+        if (group != generalGroup && group.compare(generalGroup, Qt::CaseInsensitive) == 0)
+            sources << group;
+    }
+    const QStringList topLevel = store.childKeys();
+    if (sources.isEmpty() && topLevel.isEmpty())
+        return;
+
+    QSet<QString> keys(topLevel.cbegin(), topLevel.cend());
+    for (const QString &group : std::as_const(sources)) {
+        store.beginGroup(group);
+        const QStringList inGroup = store.allKeys();
+        keys.unite(QSet<QString>(inGroup.cbegin(), inGroup.cend()));
+        store.endGroup();
+    }
+    // Without a line to go by: a hand-written [%general], what QSettings
+    // wrote, other spellings, a hand-written [general].
+    sources.sort();
+    sources.prepend(generalGroup);
+    sources << QString();
+
+    const QHash<QString, QString> newest = newestGeneralLines(store.fileName());
+    for (const QString &key : std::as_const(keys)) {
+        // A top-level key named like a group cannot be removed on its own.
+        if (topLevel.contains(key) && groups.contains(key))
+            continue;
+        QString from = newest.value(key, generalGroup);
+        if (!sources.contains(from) || !store.contains(storePath(from, key))) {
+            const auto holder = std::find_if(sources.cbegin(), sources.cend(), [&](const QString &group) {
+                return store.contains(storePath(group, key));
+            });
+            from = holder == sources.cend() ? generalGroup : *holder;
+        }
+        const QVariant value = store.value(storePath(from, key));
+        for (const QString &group : std::as_const(sources)) {
+            if (group != generalGroup && (!group.isEmpty() || topLevel.contains(key)))
+                store.remove(storePath(group, key));
+        }
+        store.setValue(storePath(generalGroup, key), value);
+    }
+    store.sync();
+}
+
 } // namespace
 
 Settings *Settings::getInstance()
@@ -75,6 +195,7 @@ Settings::Settings()
     : m_debugBuild(developmentBuild)
 {
     qDebug().noquote() << QStringLiteral("Settings are being read from %1").arg(fileName());
+    gatherGeneralGroup(*this);
 
     // Reading order matters to anyone watching the change signals.
     const std::vector<StoredProperty> properties = {

@@ -168,6 +168,15 @@ apply)
     [ "$(json_get 'd["dat"], d["after"]["code"], d["after"]["mode"]')" = "(':0x71:bvr60600', 80, 'passthrough')" ] \
         || fail "apply --section :0x71: $(json_get 'd')"
     expect_error 2 "has no device :0x72:bvr60600" --simulate apply "$tmp/two.cfg" --section :0x72:bvr60600
+    # Two devices at one address behind different adapters are still two
+    # devices to choose from, not one chip that does not answer.
+    printf '[a_0x70_bvr60600]\nvoutControl=72\n[b_0x70_bvr60600]\nvoutControl=80\n' >"$tmp/twoadapters.cfg"
+    expect_error 2 "holds 2 devices; choose one with --section (a:0x70:bvr60600, b:0x70:bvr60600)" \
+        --simulate apply "$tmp/twoadapters.cfg"
+    printf '[_0x70_bvr60600]\nvoutControl=72\n[b_0x70_bvr60600]\nvoutControl=80\n' >"$tmp/twoadapters.cfg"
+    expect_error 2 "holds 2 devices; choose one with --section" --simulate apply "$tmp/twoadapters.cfg"
+    expect 0 "vout    3.4 V (0x00) -> 3.425 V (0x48)" --simulate apply "$tmp/twoadapters.cfg" --section :0x70:bvr60600
+    expect_error 3 "No bvr60600 answers at 0x70" --simulate apply "$tmp/twoadapters.cfg" --section b:0x70:bvr60600
     printf '[_0x70_bvr60600]\nvoutControl=5\n' >"$tmp/reserved.cfg"
     expect_error 2 "reserved" --simulate apply "$tmp/reserved.cfg"
     expect_error 4 "no such file" --simulate apply "$tmp/missing.cfg"

@@ -13,8 +13,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSettings>
 
+#include <algorithm>
 #include <cstdio>
 
 using Error = CtlSession::Error;
@@ -523,6 +523,22 @@ bool fileFlag(const QVariant &value, bool &flag)
     return flag || text == QLatin1String("false") || text == QLatin1String("0");
 }
 
+// The file's devices the manager took: those it kept under their own DAT
+// and those it merged into a device of the same type at the same address.
+QStringList usableDevices(const QStringList &fileDats, const QStringList &projectDats)
+{
+    QStringList usable;
+    for (const QString &dat : fileDats) {
+        const bool taken = std::any_of(projectDats.cbegin(), projectDats.cend(), [&dat](const QString &kept) {
+            return kept == dat
+                   || (Utils::datAddress(kept) == Utils::datAddress(dat) && Utils::datType(kept) == Utils::datType(dat));
+        });
+        if (taken)
+            usable << dat;
+    }
+    return usable;
+}
+
 Error runApply(CtlContext &c)
 {
     const QString filename = c.args.value(0);
@@ -539,7 +555,14 @@ Error runApply(CtlContext &c)
         c.out.append(QStringLiteral("warnings"), message);
     }
 
-    const QStringList dats = c.session.projectDats();
+    // The file's own values: the model drops what it cannot convert and
+    // fills in its defaults, and neither may reach the chip unnoticed.
+    QMap<QString, QVariantMap> sections;
+    if (const QString err = Project::readSections(filename, {}, sections); !err.isEmpty())
+        return { CtlSession::ExitFile, QStringLiteral("Cannot read project %1: %2").arg(filename, err) };
+    // The choice is among the file's devices, not the manager's: the manager
+    // files devices at one address behind different adapters as one.
+    const QStringList dats = usableDevices(sections.keys(), c.session.projectDats());
     QString section;
     if (c.parser.isSet(QStringLiteral("section"))) {
         section = c.parser.value(QStringLiteral("section"));
@@ -553,7 +576,8 @@ Error runApply(CtlContext &c)
             return usage(QStringLiteral("Project %1 holds no usable device: skipped %2")
                              .arg(filename, skipped.constFirst().section(QStringLiteral(": "), 1)));
         // Sections that do not even name a device are left out without a word.
-        const QStringList groups = QSettings(filename, QSettings::IniFormat).childGroups();
+        QStringList groups;
+        (void)Project::readSectionNames(filename, groups);
         if (!groups.isEmpty())
             return usage(QStringLiteral("Project %1 holds no device: its sections (%2) name none")
                              .arg(filename, groups.join(QStringLiteral(", "))));
@@ -565,11 +589,6 @@ Error runApply(CtlContext &c)
                          .arg(dats.join(QStringLiteral(", "))));
     }
 
-    // The file's own values: the model drops what it cannot convert and
-    // fills in its defaults, and neither may reach the chip unnoticed.
-    QMap<QString, QVariantMap> sections;
-    if (const QString err = Project::readSections(filename, {}, sections); !err.isEmpty())
-        return { CtlSession::ExitFile, QStringLiteral("Cannot read project %1: %2").arg(filename, err) };
     const QVariantMap saved = sections.value(section);
     const QString where = QStringLiteral("Project %1, %2: ").arg(filename, section);
     int code = -1;
@@ -587,6 +606,9 @@ Error runApply(CtlContext &c)
     }
 
     c.dat = section;
+    // Only the chosen device stays in the project, so that it can be
+    // attached even where the manager filed another one at its address.
+    c.session.keepOnlyProjectDevice(section);
     // What the file does not say stays as the chip has it.
     ChipState before;
     if (Error err = readChip(c, &before))

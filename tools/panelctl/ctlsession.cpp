@@ -189,6 +189,16 @@ QStringList CtlSession::projectDats() const
     return DeviceMgr::getInstance()->projectDats();
 }
 
+void CtlSession::keepOnlyProjectDevice(const QString &dat)
+{
+    DeviceMgr *mgr = DeviceMgr::getInstance();
+    const QStringList dats = mgr->projectDats();
+    for (const QString &other : dats) {
+        if (other != dat)
+            (void)mgr->removeDeviceFromProject(other);
+    }
+}
+
 CtlSession::Error CtlSession::readConfiguration(const QString &dat)
 {
     DeviceMgr *mgr = DeviceMgr::getInstance();

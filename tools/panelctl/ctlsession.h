@@ -79,6 +79,8 @@ public:
     // manager had to leave out of the file, with its reasons.
     Error openProject(const QString &filename, QStringList &skipped);
     QStringList projectDats() const;
+    // Removes every project device but dat.
+    void keepOnlyProjectDevice(const QString &dat);
 
     Error readConfiguration(const QString &dat);
     ChipState modelState() const;
