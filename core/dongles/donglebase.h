@@ -31,6 +31,9 @@ public:
     virtual bool canReuse();
     // After a transfer: is the adapter gone? May put a status text into err.
     virtual bool isDisconnected(QString &err, bool ok) const;
+    // May an open scan probe every address behind this adapter? A bus that
+    // may carry the computer's own chips answers no unless the user allowed it.
+    virtual bool allowsOpenScan() const { return true; }
 
     virtual bool hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
                               QByteArray &data) = 0;
