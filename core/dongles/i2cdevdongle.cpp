@@ -145,6 +145,10 @@ DongleList I2cDevDongle::Scan(const DongleMgr &mgr)
 {
     Q_UNUSED(mgr);
     DongleList found;
+    // Keeps the program off the kernel's buses altogether; the tests run so,
+    // on a developer's computer too.
+    if (qEnvironmentVariable("PANEL_KERNEL_I2C") == QLatin1String("0"))
+        return found;
     for (int number : listedBuses()) {
         if (std::shared_ptr<I2cDevDongle> bus = openBus(number))
             found.append(bus);
