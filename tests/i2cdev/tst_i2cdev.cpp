@@ -1,7 +1,10 @@
 #include "adaptertest.h"
+#include "devicemgrtest.h"
 #include "emulatedi2cbus.h"
 #include "testenv.h"
 
+#include "devices/devicemgr.h"
+#include "devices/project.h"
 #include "services/settings.h"
 
 #include <mutex>
@@ -182,6 +185,38 @@ private slots:
         start();
         QCOMPARE(scanForChips(svc, QStringLiteral("i2c-1"), addresses), found);
         QCOMPARE(bus->with(1, [](EmulatedI2cBus::Bus &b) { return int(b.addressed.size()); }), addressed);
+    }
+
+    // The window's path: with "scan all addresses" on, the device manager's
+    // scans every second reach a kernel bus at the project's addresses only,
+    // unless the user allowed the bus; the chip is found either way.
+    void deviceManagerScansOpenlyOnlyWithConsent_data()
+    {
+        QTest::addColumn<QStringList>("consent");
+        QTest::addColumn<int>("addressed");
+        QTest::addRow("no consent") << QStringList{} << 1;
+        QTest::addRow("consent") << QStringList{ "i2c-1" } << 112;
+    }
+
+    void deviceManagerScansOpenlyOnlyWithConsent()
+    {
+        QFETCH(QStringList, consent);
+        QFETCH(int, addressed);
+        bus->addBus(1, "i2c-tiny-usb at bus 001 device 004");
+        Settings::getInstance()->setI2cOpenScanBuses(consent);
+        std::unique_ptr<Bvr60600::DModel> model(DeviceMgrTest::quietStart());
+        Settings::getInstance()->setScanOpen(true);
+        svc = I2cSvc::getInstance();
+        DeviceMgr *mgr = DeviceMgr::getInstance();
+        mgr->setProject(new Project);
+        QCOMPARE(mgr->addDeviceToProject(chip), QString());
+        mgr->setOnlineMode(true);
+        QTRY_VERIFY_WITH_TIMEOUT(mgr->isConnected(chip), 10000);
+        // Scans go on every second; a few more have run by now.
+        QTest::qWait(2500);
+        QCOMPARE(bus->with(1, [](EmulatedI2cBus::Bus &b) { return int(b.addressed.size()); }), addressed);
+        delete mgr;
+        Settings::getInstance()->setScanOpen(false);
     }
 
     // Register transfers through the service, as the chip sees them on the
