@@ -80,7 +80,10 @@ void EmulatedI2cBus::dropFileAccessOverride()
 
 std::string EmulatedI2cBus::rootDir() const
 {
-    return umockdev_testbed_get_root_dir(m_testbed);
+    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
+    const std::string path = root;
+    g_free(root);
+    return path;
 }
 
 void EmulatedI2cBus::addBus(int number, const std::string &name, unsigned long functionality)
