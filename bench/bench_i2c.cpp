@@ -62,7 +62,8 @@ private:
     void next()
     {
         m_sent = m_clock.nsecsElapsed();
-        emit doReadRegister(QStringLiteral("bench"), QStringLiteral(":0x70:bvr60600"),
+        // The dummy's own id: the default adapter may be a real bus.
+        emit doReadRegister(QStringLiteral("bench"), QStringLiteral("0xbe4c:0x70:bvr60600"),
                             QByteArray("\x41", 1), 1);
     }
 

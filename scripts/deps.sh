@@ -15,6 +15,7 @@ packages=(
     qml6-module-qtcharts qml6-module-qt-labs-folderlistmodel fonts-inter
     qt6-httpserver-dev qt6-websockets-dev
     curl
+    umockdev libumockdev-dev
     dpkg-dev file desktop-file-utils
 )
 

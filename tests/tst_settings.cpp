@@ -79,6 +79,7 @@ private slots:
         QTest::addRow("scanOpen") << "general/scanOpen" << QVariant(false);
         QTest::addRow("scanManual") << "general/scanManual" << QVariant(false);
         QTest::addRow("testPane") << "general/testPane" << QVariant(false);
+        QTest::addRow("i2cOpenScanBuses") << "general/i2cOpenScanBuses" << QVariant(QStringList());
         QTest::addRow("windowSize") << "general/windowSize" << QVariant(QSize(1024, 768));
     }
 
@@ -94,7 +95,7 @@ private slots:
         QVERIFY2(value.isValid(), qPrintable(key));
         QVERIFY(value.convert(expected.metaType()));
         QCOMPARE(value, expected);
-        QCOMPARE(QSettings().allKeys().size(), 21);
+        QCOMPARE(QSettings().allKeys().size(), 22);
     }
 
     void storedValueIsRead_data()
@@ -112,6 +113,9 @@ private slots:
         QTest::addRow("project ext") << "general/projectFileExtension" << QVariant("cfg") << QByteArray("projectExtension") << QVariant("cfg");
         QTest::addRow("window size") << "general/windowSize" << QVariant(QSize(800, 600)) << QByteArray("size") << QVariant(QSize(800, 600));
         QTest::addRow("deep read") << "general/deepRead" << QVariant(true) << QByteArray("deepRead") << QVariant(true);
+        // The store hands a list written by hand as one text.
+        QTest::addRow("open-scan buses by hand") << "general/i2cOpenScanBuses" << QVariant(" i2c-1, i2c-3,")
+                                                 << QByteArray("i2cOpenScanBuses") << QVariant(QStringList{ "i2c-1", "i2c-3" });
     }
 
     void storedValueIsRead()

@@ -267,8 +267,13 @@ void DeviceMgr::activity()
     if (!m_dongleIds.isEmpty()) {
         const ScanInstruction instruction = getScanInstruction();
         if (!instruction.isEmpty()) {
-            for (const QString &dongleId : std::as_const(m_dongleIds))
-                emit svc->doScanForSlaves(dongleId, instruction);
+            const ScanInstruction projectOnly = getScanInstruction(false);
+            for (const QString &dongleId : std::as_const(m_dongleIds)) {
+                const ScanInstruction &forBus =
+                    svc->allowsOpenScan(dongleId) ? instruction : projectOnly;
+                if (!forBus.isEmpty())
+                    emit svc->doScanForSlaves(dongleId, forBus);
+            }
             // One request, one scan; the user interface sees the flags it
             // set go back with the next change it makes.
             m_askScanOne = false;
@@ -300,16 +305,17 @@ void DeviceMgr::scheduleReadOnActivity(const QString &idat)
     m_readOnActivity = true;
 }
 
-ScanInstruction DeviceMgr::getScanInstruction() const
+ScanInstruction DeviceMgr::getScanInstruction(bool openAllowed) const
 {
     const Settings *settings = Settings::getInstance();
     const bool scanNow = !settings->scanManual() || m_askScanOne;
+    const bool open = m_askScanOneOpen || (settings->scanOpen() && scanNow);
     ScanInstruction instruction;
-    if (m_askScanOneOpen || (settings->scanOpen() && scanNow)) {
+    if (open && openAllowed) {
         const QStringList types = ModelMgr::getInstance()->modelTypes();
         for (const QString &type : types)
             instruction.insert(type, {});
-    } else if (scanNow) {
+    } else if (scanNow || open) {
         for (auto it = m_devices.cbegin(); it != m_devices.cend(); ++it) {
             unsigned char address = 0;
             if (m_connectedIds.contains(it.key()) || !datAddressValue(it.key(), address))

@@ -124,7 +124,9 @@ public:
     bool verifyDevice(QString &err, const QString &dat, bool requireConnected) const;
     QList<unsigned char> get7BitProjectAddresses(const QString &exceptDat) const;
     void disconnectDevice(const QString &dat);
-    ScanInstruction getScanInstruction() const;
+    // What the next slave scan probes; an adapter whose every address may not
+    // be probed (openAllowed false) gets the project's addresses only.
+    ScanInstruction getScanInstruction(bool openAllowed = true) const;
     void sendEventProjectDevices();
 
     // State shuttling between deviceStates, the devices and the models.

@@ -37,6 +37,9 @@ public:
     // its own text (by the transfer or here) and never as gone. The default
     // suits adapters that cannot tell the two apart: any silent failure.
     virtual bool isDisconnected(QString &err, bool ok) const;
+    // May an open scan probe every address behind this adapter? A bus that
+    // may carry the computer's own chips answers no unless the user allowed it.
+    virtual bool allowsOpenScan() const { return true; }
 
     // Transfers return true on success. A failure may leave its reason in
     // err; the worker then reports that text as it is and does not ask

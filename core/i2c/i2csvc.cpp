@@ -122,6 +122,13 @@ bool I2cSvc::canParseScript(QString &err, const QStringList &lines)
     return I2cScript::canParseScript(err, lines);
 }
 
+bool I2cSvc::allowsOpenScan(const QString &dongleId) const
+{
+    QString err;
+    const Dongles::DonglePtr dongle = m_worker->dongleMgr().getDongle(dongleId, err);
+    return !dongle || dongle->allowsOpenScan();
+}
+
 void I2cSvc::setVSlaveFactory(I2cWorker::VSlaveFactory factory)
 {
     QMetaObject::invokeMethod(

@@ -42,6 +42,10 @@ public:
                                           const bool &isBlockProtocol, const QString &command,
                                           const QString &data);
 
+    // May an open scan probe every address behind this adapter? Asks the
+    // adapter registry, which guards itself against the worker thread.
+    bool allowsOpenScan(const QString &dongleId) const;
+
     // Replaces the maker of simulated slaves; returns once the worker has it.
     void setVSlaveFactory(I2cWorker::VSlaveFactory factory);
 

@@ -3,6 +3,9 @@
 #include "devices/dfactory.h"
 #include "dongles/donglescanner.h"
 #include "dongles/ft4222dongle.h"
+#if defined(Q_OS_LINUX)
+#include "dongles/i2cdevdongle.h"
+#endif
 #include "dongles/picpoddongle.h"
 #include "dongles/sub20dongle.h"
 #include "i2c/flowcontrol.h"
@@ -104,6 +107,9 @@ I2cWorker::I2cWorker()
     m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::Ft4222Dongle>());
     m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::Sub20Dongle>());
     m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::PicPodDongle>());
+#if defined(Q_OS_LINUX)
+    m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::I2cDevDongle>());
+#endif
     // The families' simulated chips; other types have none.
     m_vslaveFactory = [](const QString &dat) -> VSlave * {
         return DFactory::supportsDat(dat) ? DFactory().newDerivedVSlave(dat) : nullptr;
@@ -685,8 +691,29 @@ bool I2cWorker::probe(const QString &dat, const QString &type)
     return false;
 }
 
-void I2cWorker::doScanForSlaves(const QString &dongleId, const ScanInstruction &scanInstruction)
+void I2cWorker::doScanForSlaves(const QString &dongleId, const ScanInstruction &requested)
 {
+    // A bus that may carry the computer's own chips is probed at every
+    // address only with the user's consent; without it the types asked for
+    // at every address are left out.
+    ScanInstruction scanInstruction = requested;
+    QString unused;
+    const DonglePtr dongle = m_dongleMgr.getDongle(dongleId, unused);
+    if (dongle && !dongle->allowsOpenScan()) {
+        bool refused = false;
+        for (auto it = scanInstruction.begin(); it != scanInstruction.end();) {
+            refused = refused || it.value().isEmpty();
+            it = it.value().isEmpty() ? scanInstruction.erase(it) : std::next(it);
+        }
+        if (refused)
+            logTxRx(QStringLiteral("Open scan of %1 not allowed: add %1 to the setting "
+                                   "i2cOpenScanBuses to probe every address of this bus")
+                        .arg(dongle->idText()),
+                    QString(), QString());
+        if (scanInstruction.isEmpty() && !vslaveDongles().contains(dongleId))
+            return;
+    }
+
     m_scanning = true;
     const bool closed = !scanInstruction.isEmpty() && !scanInstruction.first().isEmpty();
     logTxRx(QStringLiteral("Scanning for slaves... (%1 scan)")

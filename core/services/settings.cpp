@@ -239,6 +239,8 @@ Settings::Settings()
                &Settings::scanManual, &Settings::setScanManual, &Settings::scanManualChanged),
         stored(this, QStringLiteral("general/testPane"), false,
                &Settings::testPane, &Settings::setTestPane, &Settings::testPaneChanged),
+        stored(this, QStringLiteral("general/i2cOpenScanBuses"), QStringList(),
+               &Settings::i2cOpenScanBuses, &Settings::setI2cOpenScanBuses, &Settings::i2cOpenScanBusesChanged),
         stored(this, QStringLiteral("general/windowSize"), QSize(1024, 768),
                &Settings::size, &Settings::setSize, &Settings::sizeChanged),
     };
@@ -296,3 +298,28 @@ void Settings::setViewLevel(int viewLevel) { assign(this, m_viewLevel, viewLevel
 void Settings::setDebugScripts(bool debugScripts) { assign(this, m_debugScripts, debugScripts, &Settings::debugScriptsChanged); }
 void Settings::setDeepRead(bool deepRead) { assign(this, m_deepRead, deepRead, &Settings::deepReadChanged); }
 void Settings::setDebugNoRules(bool debugNoRules) { assign(this, m_debugNoRules, debugNoRules, &Settings::debugNoRulesChanged); }
+
+QStringList Settings::i2cOpenScanBuses() const
+{
+    std::lock_guard<std::mutex> locker(m_i2cOpenScanBusesLock);
+    return m_i2cOpenScanBuses;
+}
+
+void Settings::setI2cOpenScanBuses(const QStringList &i2cOpenScanBuses)
+{
+    // The store gives a list written by hand as one text, spaces and all.
+    QStringList buses;
+    for (const QString &bus : i2cOpenScanBuses) {
+        for (const QString &part : bus.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (!part.trimmed().isEmpty() && !buses.contains(part.trimmed()))
+                buses << part.trimmed();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> locker(m_i2cOpenScanBusesLock);
+        if (m_i2cOpenScanBuses == buses)
+            return;
+        m_i2cOpenScanBuses = buses;
+    }
+    emit i2cOpenScanBusesChanged(buses);
+}

@@ -5,8 +5,10 @@
 #include <QSettings>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <mutex>
 
 // The user's preferences and remembered paths, persisted the moment they
 // change. Settings is also the store itself: other services keep their own
@@ -38,6 +40,7 @@ class PANELCORE_EXPORT Settings : public QSettings
     Q_PROPERTY(bool debugScripts READ debugScripts WRITE setDebugScripts NOTIFY debugScriptsChanged)
     Q_PROPERTY(bool deepRead READ deepRead WRITE setDeepRead NOTIFY deepReadChanged)
     Q_PROPERTY(bool debugNoRules READ debugNoRules WRITE setDebugNoRules NOTIFY debugNoRulesChanged)
+    Q_PROPERTY(QStringList i2cOpenScanBuses READ i2cOpenScanBuses WRITE setI2cOpenScanBuses NOTIFY i2cOpenScanBusesChanged)
 
 public:
     static Settings *getInstance();
@@ -69,6 +72,9 @@ public:
     bool debugScripts() const { return m_debugScripts; }
     bool deepRead() const { return m_deepRead; }
     bool debugNoRules() const { return m_debugNoRules; }
+    // The kernel I2C buses ("i2c-1") whose every address an open scan may
+    // probe. Read by the I2C worker thread as well.
+    QStringList i2cOpenScanBuses() const;
 
     void setSize(const QSize &size);
     void setApiServicePort(int apiServicePort);
@@ -93,6 +99,7 @@ public:
     void setDebugScripts(bool debugScripts);
     void setDeepRead(bool deepRead);
     void setDebugNoRules(bool debugNoRules);
+    void setI2cOpenScanBuses(const QStringList &i2cOpenScanBuses);
 
     // Lets a developer reload QML from disk without restarting.
     Q_INVOKABLE void clearComponentCache();
@@ -121,6 +128,7 @@ signals:
     void debugScriptsChanged(bool debugScripts);
     void deepReadChanged(bool deepRead);
     void debugNoRulesChanged(bool debugNoRules);
+    void i2cOpenScanBusesChanged(const QStringList &i2cOpenScanBuses);
 
 private:
     Settings();
@@ -151,4 +159,6 @@ private:
     bool m_debugScripts = false;
     bool m_deepRead = false;
     bool m_debugNoRules = false;
+    mutable std::mutex m_i2cOpenScanBusesLock;
+    QStringList m_i2cOpenScanBuses;
 };

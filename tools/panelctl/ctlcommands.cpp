@@ -230,6 +230,23 @@ Error runAdapters(CtlContext &c)
 Error runScan(CtlContext &c)
 {
     const bool open = c.parser.isSet(QStringLiteral("open"));
+    if (c.parser.isSet(QStringLiteral("allow-bus"))) {
+        if (!open)
+            return usage(QStringLiteral("--allow-bus goes with --open"));
+        const QStringList buses = c.parser.value(QStringLiteral("allow-bus")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        static const QRegularExpression busId(QStringLiteral("^i2c-\\d+$"));
+        for (const QString &bus : buses) {
+            if (!busId.match(bus.trimmed()).hasMatch())
+                return usage(QStringLiteral("--allow-bus wants kernel bus ids such as i2c-1, not \"%1\"").arg(bus));
+        }
+        Settings::getInstance()->setI2cOpenScanBuses(buses);
+    }
+    // A kernel bus whose open scan is not allowed is probed at --dat's
+    // address only: that address must be the project's.
+    if (open && !c.parser.isSet(QStringLiteral("simulate"))) {
+        if (Error err = c.session.addToProject(c.dat))
+            return err;
+    }
     // A closed scan asks for the --dat chip only; the simulated chip is
     // switched on the same way as for any other command.
     if (!open || c.parser.isSet(QStringLiteral("simulate"))) {
@@ -678,11 +695,15 @@ const QList<CtlCommand> &ctlCommands()
     static const QList<CtlCommand> commands = [] {
         QList<CtlCommand> list;
         list.append({ QStringLiteral("adapters"), QString(), QStringLiteral("List the I2C adapters found (id, description)"),
-                      QStringLiteral("Scans the USB adapters once. The default adapter is listed twice: under its own id and under \"\"."),
+                      QStringLiteral("Scans the USB adapters and the kernel's I2C buses (i2c-N) once. The default adapter is "
+                                     "listed twice: under its own id and under \"\"."),
                       {}, 0, 0, false, &runAdapters });
-        list.append({ QStringLiteral("scan"), QStringLiteral("[--open]"), QStringLiteral("List the chips found (DAT, type)"),
-                      QStringLiteral("Without --open, probes the address of --dat on every adapter; with --open, every legal 7-bit address."),
-                      { QCommandLineOption(QStringLiteral("open"), QStringLiteral("Probe every legal address.")) },
+        list.append({ QStringLiteral("scan"), QStringLiteral("[--open [--allow-bus i2c-N,...]]"), QStringLiteral("List the chips found (DAT, type)"),
+                      QStringLiteral("Without --open, probes the address of --dat on every adapter; with --open, every legal 7-bit address. "
+                                     "A kernel I2C bus may carry the computer's own chips: --open probes it at every address only "
+                                     "when --allow-bus names it, and otherwise at --dat's address only."),
+                      { QCommandLineOption(QStringLiteral("open"), QStringLiteral("Probe every legal address.")),
+                        QCommandLineOption(QStringLiteral("allow-bus"), QStringLiteral("Kernel buses that --open may probe at every address."), QStringLiteral("BUSES")) },
                       0, 0, false, &runScan });
         list.append({ QStringLiteral("read"), QString(), QStringLiteral("Show the chip's output voltage, code and mode"),
                       QStringLiteral("Reads the chip's configuration into the model and shows the output-voltage code, its voltage, "

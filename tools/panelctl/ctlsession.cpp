@@ -114,24 +114,38 @@ CtlSession::Error CtlSession::scanChips(bool open, QStringList &found)
     } else {
         instruction = mgr->getScanInstruction();
     }
+    // A bus whose every address may not be probed gets the project's only.
+    const ScanInstruction projectOnly = mgr->getScanInstruction();
     I2cSvc *svc = I2cSvc::getInstance();
-    if (!instruction.isEmpty()) {
-        for (const QString &dongleId : mgr->dongleIds())
-            emit svc->doScanForSlaves(dongleId, instruction);
-        if (!barrier(m_options.timeoutMs))
-            return timeoutOrInterrupt(QStringLiteral("The chip scan"));
+    bool sent = false;
+    for (const QString &dongleId : mgr->dongleIds()) {
+        const ScanInstruction &forBus = svc->allowsOpenScan(dongleId) ? instruction : projectOnly;
+        if (!forBus.isEmpty()) {
+            emit svc->doScanForSlaves(dongleId, forBus);
+            sent = true;
+        }
     }
+    if (sent && !barrier(m_options.timeoutMs))
+        return timeoutOrInterrupt(QStringLiteral("The chip scan"));
     found = mgr->connectedIds();
     return {};
 }
 
-CtlSession::Error CtlSession::attach(const QString &dat)
+CtlSession::Error CtlSession::addToProject(const QString &dat)
 {
     DeviceMgr *mgr = DeviceMgr::getInstance();
     if (!mgr->projectDats().contains(dat)) {
         if (const QString err = mgr->addDeviceToProject(dat); !err.isEmpty())
             return { ExitUsage, err };
     }
+    return {};
+}
+
+CtlSession::Error CtlSession::attach(const QString &dat)
+{
+    DeviceMgr *mgr = DeviceMgr::getInstance();
+    if (Error err = addToProject(dat))
+        return err;
     mgr->setCurrentDat(dat);
 
     if (m_options.simulate && !mgr->isConnected(dat)) {

@@ -71,6 +71,9 @@ public:
     // the address of each project device only. Returns the DATs connected.
     Error scanChips(bool open, QStringList &found);
 
+    // Puts dat in the project when it is not there.
+    Error addToProject(const QString &dat);
+
     // Puts dat in the project (when it is not there), makes it current,
     // switches the simulated chip on when asked, and scans until it answers.
     Error attach(const QString &dat);
