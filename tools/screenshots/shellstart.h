@@ -29,17 +29,10 @@ inline QString chipDat()
     return QStringLiteral(":0x70:bvr60600");
 }
 
-// The returned model must outlive the view.
-inline std::unique_ptr<Bvr60600::DModel> start(const QString &sourceDir)
+// The start-up settings and the view shown from the compiled-in documents;
+// after the view was deleted, this starts a new one.
+inline void showWindow(const QString &sourceDir)
 {
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
-    auto model = std::make_unique<Bvr60600::DModel>();
-    DeviceMgr *deviceMgr = DeviceMgr::getInstance();
-    deviceMgr->setProject(new Project);
-    ViewTop::publishSingleton("orvane.gui.modelbvr60600", "ObjModelBvr60600", model.get());
-    ViewTop::getInstance();
-    ModelMgr::getInstance()->insertModel(model->myType(), model.get());
-
     Settings *settings = Settings::getInstance();
     settings->setI2c8BitAddress(false);
     settings->setScanManual(false);
@@ -52,10 +45,30 @@ inline std::unique_ptr<Bvr60600::DModel> start(const QString &sourceDir)
     settings->setTestPane(false);
     settings->setSize(QSize(1280, 800));
     Brand::getInstance()->setStyle(Brand::STYLE_DARK);
+    DeviceMgr *deviceMgr = DeviceMgr::getInstance();
     deviceMgr->setMonitorAllowed(false);
     deviceMgr->setOnlineMode(true);
 
     ViewTop::getInstance()->showTop(sourceDir);
+}
+
+// The chip model published and filed, and an empty project, before any
+// document is loaded. The returned model must outlive every view.
+inline std::unique_ptr<Bvr60600::DModel> fileModel()
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    auto model = std::make_unique<Bvr60600::DModel>();
+    DeviceMgr::getInstance()->setProject(new Project);
+    ViewTop::publishSingleton("orvane.gui.modelbvr60600", "ObjModelBvr60600", model.get());
+    ViewTop::getInstance();
+    ModelMgr::getInstance()->insertModel(model->myType(), model.get());
+    return model;
+}
+
+inline std::unique_ptr<Bvr60600::DModel> start(const QString &sourceDir)
+{
+    auto model = fileModel();
+    showWindow(sourceDir);
     return model;
 }
 
