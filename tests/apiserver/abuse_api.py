@@ -61,6 +61,7 @@ class Server:
         if self.process.poll() is None:
             self.process.terminate()
             self.process.wait(10)
+        check("the server ends cleanly", self.process.returncode == 0, self.process.returncode)
         if failures:
             self.log.seek(0)
             sys.stdout.write(self.log.read().decode(errors="replace")[-4000:])
@@ -203,6 +204,12 @@ def pipelined(server):
     check("pipelining: the script's answer comes first", answers[:1] == [(200, b"")], answers)
     check("pipelining: the GET is served after the script ran",
           len(answers) == 2 and answers[1][0] == 200 and b'\\"value\\":\\"0x5a\\"' in answers[1][1], answers)
+    # A refusal is an answer too: it comes after those of the requests before.
+    with server.connect() as sock:
+        sock.sendall(request("POST", "/api/current/doRunScript", b"wait_ms 100\nread_register 01 1")
+                     + request("GET", "/api/current") + b"POST /api HTTP/1.1\r\nContent-Length: -1\r\n\r\n")
+        answers, closed = read_answers(sock, 3)
+    check("pipelining: a refusal comes in its turn", [a[0] for a in answers] == [200, 200, 400] and closed, answers)
 
 
 def idle(server):
@@ -234,6 +241,11 @@ def idle(server):
 def no_descriptors(program):
     # With every descriptor taken, accepting failed over and over and the
     # server spun at full CPU; now it waits and serves again once there are.
+    if os.environ.get("PANEL_SANITIZED") == "1":
+        # The sanitizers check memory through a pipe: without descriptors
+        # they report errors that are not there.
+        print("skipped in a sanitizer build: running out of descriptors")
+        return
     server = Server(program, fd_limit=64)
     try:
         socks = [server.connect() for _ in range(100)]
