@@ -35,6 +35,9 @@ qsizetype headEnd(QByteArrayView head, qsizetype from)
     return -1;
 }
 
+constexpr QByteArrayView contentLength("content-length");
+constexpr QByteArrayView transferEncoding("transfer-encoding");
+
 bool isDecimal(QByteArrayView text)
 {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -46,7 +49,6 @@ ApiConnection::ApiConnection(QTcpSocket *socket) : QObject(socket), m_socket(soc
 {
     socket->setReadBufferSize(readBufferSize);
     connect(socket, &QTcpSocket::readyRead, this, &ApiConnection::beforeServer);
-    connect(socket, &QTcpSocket::bytesWritten, this, &ApiConnection::answersTaken);
     m_linger.setInterval(lingerQuiet);
     connect(&m_linger, &QTimer::timeout, this, [this] {
         if (m_heardWhileLingering && !m_lingerDeadline.hasExpired()) {
@@ -99,8 +101,11 @@ void ApiConnection::requestFinished()
     }
     if (m_phase == Phase::Refused)
         return;
-    if (m_socket->bytesToWrite() > maxUnsentAnswers)
+    if (m_socket->bytesToWrite() > maxUnsentAnswers && !m_waitingForClient) {
         m_waitingForClient = true;
+        // Only then: bytesWritten comes with every answer.
+        m_answersTaken = connect(m_socket, &QTcpSocket::bytesWritten, this, &ApiConnection::answersTaken);
+    }
     release();
 }
 
@@ -147,8 +152,19 @@ void ApiConnection::scanAhead()
         }
         // No more than the rest of a head: one byte beyond says it is too long.
         const qint64 room = std::max<qint64>(0, maxHeadSize - m_headBytes);
-        const QByteArray data = m_socket->peek(std::min(available, from + room + 1));
-        m_scanned += scanHead(QByteArrayView(data).sliced(from));
+        const qint64 wanted = std::min(available, from + room + 1);
+        // Most requests fit the stack.
+        char small[1024];
+        QByteArray large;
+        char *buffer = small;
+        if (wanted > qint64(sizeof small)) {
+            large.resize(wanted);
+            buffer = large.data();
+        }
+        const qint64 peeked = m_socket->peek(buffer, wanted);
+        if (peeked <= from)
+            return;
+        m_scanned += scanHead(QByteArrayView(buffer, peeked).sliced(from));
     }
 }
 
@@ -229,8 +245,10 @@ void ApiConnection::headComplete(QByteArrayView head)
             return;
         }
         const QByteArrayView name = line.first(colon).trimmed();
+        if (name.size() != contentLength.size() && name.size() != transferEncoding.size())
+            continue;
         const QByteArrayView value = line.sliced(colon + 1).trimmed();
-        if (name.compare("content-length", Qt::CaseInsensitive) == 0) {
+        if (name.compare(contentLength, Qt::CaseInsensitive) == 0) {
             bool ok = isDecimal(value);
             const quint64 declared = ok ? value.toULongLong(&ok) : 0;
             if (!ok || (hasLength && declared != length)) {
@@ -239,7 +257,7 @@ void ApiConnection::headComplete(QByteArrayView head)
             }
             hasLength = true;
             length = declared;
-        } else if (name.compare("transfer-encoding", Qt::CaseInsensitive) == 0) {
+        } else if (name.compare(transferEncoding, Qt::CaseInsensitive) == 0) {
             // The server reads a body as chunked whenever this says "chunked".
             chunked = chunked || value.toByteArray().toLower().contains("chunked");
         }
@@ -320,12 +338,11 @@ void ApiConnection::release()
 
 void ApiConnection::answersTaken()
 {
-    if (!m_waitingForClient)
-        return;
     // The client reads: it is not idle.
     m_idleDeadline.setRemainingTime(idleTimeout);
     if (m_socket->bytesToWrite() > maxUnsentAnswers / 2)
         return;
+    disconnect(m_answersTaken);
     m_waitingForClient = false;
     release();
 }

@@ -99,6 +99,7 @@ private:
     bool m_inRequest = false;
     bool m_answerPostponed = false;
     bool m_waitingForClient = false; // to take its answers
+    QMetaObject::Connection m_answersTaken;
     bool m_holding = false;     // later requests held in a transaction of ours
     QByteArray m_refusal;       // to be sent once the outstanding answer is out
     bool m_heardWhileLingering = false;

@@ -99,6 +99,8 @@ bool ApiSvc::refused(const QHttpServerRequest &request, QHttpServerResponder &re
 // without a port.
 bool ApiSvc::hostAllowed(const QByteArray &host) const
 {
+    if (host == m_allowedHost)
+        return true;
     QString name = QString::fromLatin1(host.trimmed());
     if (name.startsWith(QLatin1Char('['))) {
         const qsizetype end = name.indexOf(QLatin1Char(']'));
@@ -110,8 +112,12 @@ bool ApiSvc::hostAllowed(const QByteArray &host) const
     }
     if (name.endsWith(QLatin1Char('.')))
         name.chop(1);
-    return !QHostAddress(name).isNull() || name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+    const bool allowed = !QHostAddress(name).isNull()
+            || name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
             || m_ownNames.contains(name, Qt::CaseInsensitive);
+    if (allowed)
+        m_allowedHost = host;
+    return allowed;
 }
 
 ApiSvc::~ApiSvc()

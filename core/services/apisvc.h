@@ -57,6 +57,9 @@ private:
     QPointer<QHttpServer> m_server;
     // This machine's own names, as a Host header may give them.
     QStringList m_ownNames;
+    // The Host most recently found acceptable: clients send the same one
+    // with every request.
+    mutable QByteArray m_allowedHost;
     // Keyed by the context name given to DeviceMgr, unique per request.
     std::map<QString, std::unique_ptr<PendingScript>> m_pending;
     quint64 m_scriptSerial = 0;
