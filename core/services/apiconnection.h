@@ -13,15 +13,16 @@ class QTcpSocket;
 // HTTP server that parses its requests. It sees the bytes of every request
 // before the server does but only frames and counts them: the request line
 // and headers up to their blank line, the Content-Length they declare and
-// the bytes of the body. A request that breaks a limit or declares a
-// malformed length gets its refusal, and the connection is closed, before
-// the server acts on any of it.
+// the bytes of the body. A request that breaks a limit, or whose length
+// cannot be told for certain (a malformed Content-Length or header line),
+// gets its refusal, and the connection is closed, before the server acts on
+// any of it.
 //
 // While an answer is outstanding (a script still running, or a client that
 // does not read what it was sent), later requests stay unread in the socket,
 // so answers leave in the order of the requests and each request sees what
-// the ones before it did. The socket buffers at most one request, so memory
-// stays bounded whatever a client sends.
+// the ones before it did. The socket buffers no more than one request of the
+// largest size, so memory stays bounded whatever a client sends.
 //
 // Lives as a child of its socket; the service reports to it when a request
 // starts and when its answer has been written.
