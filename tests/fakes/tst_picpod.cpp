@@ -56,6 +56,9 @@ private slots:
 
     void init()
     {
+        // A failed init() skips cleanup(): start afresh all the same.
+        if (svc)
+            cleanup();
         ft4222->call("fake_ft4222_set_connected", 0);
         pod->plug();
         start();
@@ -66,6 +69,15 @@ private slots:
         delete svc;
         svc = nullptr;
         pod->unplug();
+    }
+
+    // The service must let go of the pod while the emulated pod still
+    // answers: left to the application's exit, the release would wait for
+    // an answer for ever.
+    void cleanupTestCase()
+    {
+        delete svc;
+        svc = nullptr;
     }
 
     void readRequestAndReply()
