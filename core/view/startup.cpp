@@ -40,8 +40,7 @@ Startup::Startup(const Options &options)
         QObject::connect(Logger::getInstance(),
                          SIGNAL(outputted(QtMsgType, const QMessageLogContext &, const QString &)),
                          ConsoleLog::getInstance(),
-                         SLOT(to_cout(QtMsgType, const QMessageLogContext &, const QString &)),
-                         Qt::UniqueConnection);
+                         SLOT(to_cout(QtMsgType, const QMessageLogContext &, const QString &)));
     }
 
     // The project always starts with the one supported chip; a last project
