@@ -2,12 +2,11 @@
 
 #include "bvr60600/dmodel.h"
 #include "devices/devicemgr.h"
-#include "devices/project.h"
 #include "i2c/i2csvc.h"
-#include "models/modelmgr.h"
 #include "services/logger.h"
 #include "services/notificationsvc.h"
 #include "services/settings.h"
+#include "view/startup.h"
 #include "view/viewtop.h"
 
 #include <QApplication>
@@ -61,6 +60,7 @@ private:
     static void setChipRegister(char address, char value);
 
     static inline const QString chipDat = QStringLiteral(":0x70:bvr60600");
+    std::unique_ptr<Startup> m_startup;
     Bvr60600::DModel *m_model = nullptr;
 };
 
@@ -168,22 +168,19 @@ void TestDeviceViews::initTestCase()
 {
     QTest::failOnWarning(qmlWarning());
     QApplication::setQuitOnLastWindowClosed(false);
+    Startup::nameApplication();
     Settings *settings = Settings::getInstance();
     settings->setLogOnStartup(false);
-    settings->setOpenLastProject(false);
-    settings->setImmediateMode(true);
     settings->setSize(QSize(1280, 860));
 
-    // Filed the way the program files it at start-up.
-    m_model = new Bvr60600::DModel;
-    ViewTop::publishSingleton("orvane.gui.modelbvr60600", "ObjModelBvr60600", m_model);
-    ViewTop::getInstance();
-    ModelMgr::getInstance()->insertModel(m_model->myType(), m_model);
-    DeviceMgr *mgr = DeviceMgr::getInstance();
-    mgr->setProject(new Project);
-    mgr->setMonitorAllowed(false);
-    mgr->setOnlineMode(true);
-    QCOMPARE(mgr->addDeviceToProject(chipDat), QString());
+    // As the program starts, the chip in the project; each case shows the
+    // window once the chip answers.
+    Startup::Options options;
+    options.openLastProject = false;
+    options.sourceDir = QStringLiteral(PANEL_SOURCE_DIR);
+    m_startup = std::make_unique<Startup>(options);
+    m_model = m_startup->model();
+    QCOMPARE(DeviceMgr::getInstance()->projectDats(), QStringList{chipDat});
 }
 
 void TestDeviceViews::init()
@@ -194,7 +191,7 @@ void TestDeviceViews::init()
     emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, true);
     QTRY_VERIFY_WITH_TIMEOUT(mgr->currentConnected(), 15000);
     QTRY_VERIFY_WITH_TIMEOUT(mgr->dongleCount() > 0, 15000);
-    ViewTop::getInstance()->showTop(QStringLiteral(PANEL_SOURCE_DIR));
+    m_startup->showWindow();
     QVERIFY(QTest::qWaitForWindowExposed(ViewTop::getInstance()));
     QTRY_VERIFY(control() && control()->isVisible());
     // The chip's configuration has reached the model.
@@ -554,7 +551,7 @@ void TestDeviceViews::cleanupTestCase()
     emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, false);
     delete ViewTop::existingInstance();
     delete Logger::getInstance();
-    delete m_model;
+    m_startup.reset();
 }
 
 PANEL_TEST_MAIN(TestDeviceViews)

@@ -59,7 +59,7 @@ private:
     static void click(QQuickItem *item);
     static QString text(QQuickItem *item) { return item ? item->property("text").toString() : QString(); }
 
-    std::unique_ptr<Bvr60600::DModel> m_model;
+    std::unique_ptr<Startup> m_startup;
 };
 
 // Anything the QML engine reports: binding loops, undefined references,
@@ -71,14 +71,18 @@ void TestMainWindow::initTestCase()
 {
     QTest::failOnWarning(qmlProblem);
     QApplication::setQuitOnLastWindowClosed(false);
+    Startup::nameApplication();
     Settings::getInstance()->setLogOnStartup(false);
-    m_model = ShellStart::fileModel();
+    m_startup = std::make_unique<Startup>(ShellStart::options(QStringLiteral(PANEL_SOURCE_DIR)));
 }
 
 void TestMainWindow::init()
 {
     QTest::failOnWarning(qmlProblem);
-    ShellStart::showWindow(QStringLiteral(PANEL_SOURCE_DIR));
+    // Shown as at start, whatever the previous case changed.
+    ShellStart::storePreferences();
+    m_startup->forceSettings();
+    m_startup->showWindow();
     ViewTop *view = ViewTop::getInstance();
     QCOMPARE(view->status(), QQuickView::Ready);
     QVERIFY(QTest::qWaitForWindowExposed(view));
@@ -472,7 +476,7 @@ void TestMainWindow::secondDeviceInProjectIsRemoved()
 void TestMainWindow::cleanupTestCase()
 {
     delete ViewTop::existingInstance();
-    m_model.reset();
+    m_startup.reset();
     delete Logger::getInstance();
 }
 
