@@ -9,6 +9,7 @@
 #include "bvr60600/dmodel.h"
 #include "devices/device.h"
 #include "devices/devicemgr.h"
+#include "devices/project.h"
 #include "i2c/i2csvc.h"
 #include "models/modelmgr.h"
 #include "services/commslog.h"
@@ -17,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 const QString dat70 = QStringLiteral(":0x70:bvr60600");
@@ -59,6 +61,7 @@ private slots:
     void stateShuttling();
     void integrity();
     void commsLogRecordsManagerEvents();
+    void projectObjectIsOwned();
 
 private:
     DeviceMgr *mgr() const { return DeviceMgr::getInstance(); }
@@ -524,6 +527,27 @@ void TestDeviceMgr::commsLogRecordsManagerEvents()
     QCOMPARE(mgr()->addDeviceToProject(dat71), QString());
     QVERIFY(!log->history().mid(lines).join(QLatin1Char('\n')).contains(QLatin1String("Model state")));
     Settings::getInstance()->setImmediateMode(false);
+}
+
+void TestDeviceMgr::projectObjectIsOwned()
+{
+    // The object in use, handed in again, must stay alive: deleted, the next
+    // save would run on freed memory. A new one replaces and deletes it.
+    struct CountedProject : Project
+    {
+        explicit CountedProject(int &deaths) : m_deaths(deaths) {}
+        ~CountedProject() override { ++m_deaths; }
+        int &m_deaths;
+    };
+    QTemporaryDir dir;
+    int deaths = 0;
+    auto *first = new CountedProject(deaths);
+    mgr()->setProject(first);
+    mgr()->setProject(first);
+    QCOMPARE(deaths, 0);
+    QCOMPARE(mgr()->saveProject(dir.filePath(QStringLiteral("owned.cfg"))), QString());
+    mgr()->setProject(new CountedProject(deaths));
+    QCOMPARE(deaths, 1);
 }
 
 PANEL_TEST_MAIN(TestDeviceMgr)
