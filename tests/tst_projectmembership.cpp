@@ -1,5 +1,6 @@
 // The membership on its own, with devices the test makes: a rename moves the
-// current DAT only when it names the current device.
+// current DAT only when it names the current device, and a removal whose
+// reactions bring the same DAT straight back leaves the newcomer whole.
 
 #include "devicemgrtest.h"
 #include "stubdevice.h"
@@ -30,6 +31,7 @@ private slots:
     void cleanupTestCase() { delete m_model; }
     void renameMovesCurrentOnlyWhenCurrent_data();
     void renameMovesCurrentOnlyWhenCurrent();
+    void rejoinDuringRemovalKeepsItsState();
 
 private:
     Bvr60600::DModel *m_model = nullptr;
@@ -70,6 +72,30 @@ void TestProjectMembership::renameMovesCurrentOnlyWhenCurrent()
     QCOMPARE(device->dat(), dat72);
     QCOMPARE(roster.state(dat72).value(alias).toString(), QStringLiteral("A"));
     QCOMPARE(added.size() + removed.size(), 0);
+    QString err;
+    QVERIFY2(roster.checkIntegrity(err), qPrintable(err));
+}
+
+void TestProjectMembership::rejoinDuringRemovalKeepsItsState()
+{
+    // A window that keeps one device re-adds its default chip while the last
+    // one is being removed; that may be the same DAT, whose fresh state the
+    // end of the removal must not take away.
+    int deaths = 0;
+    DeviceRoster roster;
+    ConnectionTracker tracker(roster);
+    StateShuttle shuttle(roster);
+    ProjectMembership membership(roster, tracker, shuttle,
+                                 [&deaths](const QString &dat) { return new StubDevice(dat, &deaths); });
+    QCOMPARE(membership.addDevice(dat70, {{alias, QStringLiteral("old")}}), QString());
+    connect(&membership, &ProjectMembership::deviceRemoved, this, [&membership] {
+        QCOMPARE(membership.addDevice(dat70, {{alias, QStringLiteral("new")}}), QString());
+    });
+    QCOMPARE(membership.removeDevice(dat70), QString());
+    QCOMPARE(roster.dats(), QStringList{dat70});
+    QCOMPARE(roster.state(dat70).value(alias).toString(), QStringLiteral("new"));
+    QCOMPARE(deaths, 1);
+    QVERIFY(roster.device(dat70));
     QString err;
     QVERIFY2(roster.checkIntegrity(err), qPrintable(err));
 }

@@ -99,7 +99,10 @@ QString ProjectMembership::removeDevice(const QString &dat)
     qDebug().noquote() << QStringLiteral("DevMgr_removeDeviceFromProject, removing device %1").arg(dat);
     const QPointer<Device> device = m_roster.take(dat);
     emit deviceRemoved(dat);
-    m_roster.removeState(dat);
+    // The reactions may bring the same DAT straight back (a window that keeps
+    // one device re-adds its default chip); the newcomer keeps its state.
+    if (!m_roster.contains(dat))
+        m_roster.removeState(dat);
     delete device.data();
     return {};
 }
