@@ -61,6 +61,8 @@ private slots:
     void stateShuttling();
     void integrity();
     void commsLogRecordsManagerEvents();
+    void returningDatGetsItsOwnState_data();
+    void returningDatGetsItsOwnState();
     void projectObjectIsOwned();
 
 private:
@@ -527,6 +529,34 @@ void TestDeviceMgr::commsLogRecordsManagerEvents()
     QCOMPARE(mgr()->addDeviceToProject(dat71), QString());
     QVERIFY(!log->history().mid(lines).join(QLatin1Char('\n')).contains(QLatin1String("Model state")));
     Settings::getInstance()->setImmediateMode(false);
+}
+
+void TestDeviceMgr::returningDatGetsItsOwnState_data()
+{
+    QTest::addColumn<bool>("reopen");
+    // The model still held the removed device's unsaved edit and gave it to
+    // the newcomer under the same DAT, over the state it came with.
+    QTest::addRow("project reopened to drop an edit") << true;
+    QTest::addRow("device removed and added anew") << false;
+}
+
+void TestDeviceMgr::returningDatGetsItsOwnState()
+{
+    QFETCH(bool, reopen);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("saved.cfg"));
+    const QVariantMap saved{{QStringLiteral("alias"), QStringLiteral("A")}, {QStringLiteral("voutControl"), 60}};
+    QCOMPARE(mgr()->addDeviceToProject(dat70, saved), QString());
+    QCOMPARE(mgr()->saveProject(file), QString());
+    m_model->setVoutControl(64);
+    if (reopen) {
+        QCOMPARE(mgr()->openProject(file), QString());
+    } else {
+        QCOMPARE(mgr()->removeDeviceFromProject(dat70), QString());
+        QCOMPARE(mgr()->addDeviceToProject(dat70, saved), QString());
+    }
+    QCOMPARE(mgr()->deviceStates().value(dat70).value(QStringLiteral("voutControl")).toInt(), 60);
+    QCOMPARE(m_model->voutControl(), 60);
 }
 
 void TestDeviceMgr::projectObjectIsOwned()

@@ -98,6 +98,7 @@ QString ProjectMembership::removeDevice(const QString &dat)
 
     qDebug().noquote() << QStringLiteral("DevMgr_removeDeviceFromProject, removing device %1").arg(dat);
     const QPointer<Device> device = m_roster.take(dat);
+    m_shuttle.forgetDevice(dat);
     emit deviceRemoved(dat);
     // The reactions may bring the same DAT straight back (a window that keeps
     // one device re-adds its default chip); the newcomer keeps its state.

@@ -121,6 +121,12 @@ void StateShuttle::mergeIntoShownState(const QString &dat, const QVariantMap &st
         setModelState(dat);
 }
 
+void StateShuttle::forgetDevice(const QString &dat)
+{
+    if (m_modelStateDat == dat)
+        m_modelStateDat.clear();
+}
+
 QVariantMap StateShuttle::shownState(const QString &dat) const
 {
     const QPointer<Model> model = modelFor(dat);

@@ -36,6 +36,9 @@ public:
     // Merges into a saved state, through the model when it shows the device,
     // so the model's unsaved edits are neither lost nor left stale.
     void mergeIntoShownState(const QString &dat, const QVariantMap &state);
+    // A device that left the project takes the model's edits with it; a
+    // device that joins later under the same DAT must not be given them.
+    void forgetDevice(const QString &dat);
     // The state as the user sees it: the model's unsaved edits while the
     // model shows the current device, else the saved state. Moves nothing.
     QVariantMap shownState(const QString &dat) const;
