@@ -64,6 +64,8 @@ private slots:
     void returningDatGetsItsOwnState_data();
     void returningDatGetsItsOwnState();
     void projectObjectIsOwned();
+    void oneDeviceWindow_data();
+    void oneDeviceWindow();
 
 private:
     DeviceMgr *mgr() const { return DeviceMgr::getInstance(); }
@@ -578,6 +580,42 @@ void TestDeviceMgr::projectObjectIsOwned()
     QCOMPARE(mgr()->saveProject(dir.filePath(QStringLiteral("owned.cfg"))), QString());
     mgr()->setProject(new CountedProject(deaths));
     QCOMPARE(deaths, 1);
+}
+
+void TestDeviceMgr::oneDeviceWindow_data()
+{
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QString>("removed");
+    QTest::addColumn<QStringList>("kept");
+    // The window would show its welcome view with nothing to switch to.
+    QTest::addRow("emptied project gets the default chip") << QStringList{dat71} << dat71 << QStringList{dat70};
+    // The window shows one device; the newcomer is the one the user wants.
+    QTest::addRow("second device pushes the current out") << QStringList{dat71, dat72} << QString()
+                                                          << QStringList{dat72};
+    // Removing the default chip brings it straight back under the same DAT;
+    // it must come back with a saved state, or nothing can be saved for it.
+    QTest::addRow("default chip removed comes back whole") << QStringList{dat70} << dat70 << QStringList{dat70};
+}
+
+void TestDeviceMgr::oneDeviceWindow()
+{
+    QFETCH(QStringList, added);
+    QFETCH(QString, removed);
+    QFETCH(QStringList, kept);
+    // As the single-device window does with every device list.
+    connect(mgr(), &DeviceMgr::eventProjectDevices, mgr(), &DeviceMgr::keepOneDevice);
+    for (const QString &dat : added)
+        QCOMPARE(mgr()->addDeviceToProject(dat, {{QStringLiteral("alias"), QStringLiteral("mine")}}), QString());
+    if (!removed.isEmpty())
+        QCOMPARE(mgr()->removeDeviceFromProject(removed), QString());
+    QCOMPARE(mgr()->projectDats(), kept);
+    QCOMPARE(mgr()->currentDat(), kept.first());
+    QCOMPARE(mgr()->currentType(), QStringLiteral("bvr60600"));
+    QString integrity;
+    QVERIFY2(mgr()->checkIntegrity(integrity), qPrintable(integrity));
+    // A chip brought back is a new one: defaults, not the removed one's alias.
+    if (!removed.isEmpty())
+        QVERIFY(mgr()->deviceStates().value(kept.first()).value(QStringLiteral("alias")).toString().isEmpty());
 }
 
 PANEL_TEST_MAIN(TestDeviceMgr)

@@ -226,6 +226,11 @@ void DeviceMgr::openLastProject()
     m_files->openLastProject();
 }
 
+void DeviceMgr::keepOneDevice()
+{
+    m_membership->keepOneDevice();
+}
+
 // ---- Operations
 
 void DeviceMgr::doRunScript(const QString &idat, const QString &name, const QStringList &script)

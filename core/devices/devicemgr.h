@@ -133,6 +133,10 @@ public:
     Q_INVOKABLE QVariantMap getDevicesDataDump(const QStringList &dats);
     // The next activity tick reads the current device's configuration.
     Q_INVOKABLE void scheduleReadOnActivity(const QString &idat = QString());
+    // For a window that handles one device, called on each device list: a
+    // project without a device gets the default chip, a project with several
+    // loses the current one.
+    Q_INVOKABLE void keepOneDevice();
 
     QMap<QString, QString> getDeviceMetadata(const QString &dat) const;
     bool verifyDevice(QString &err, const QString &dat, bool requireConnected) const;

@@ -116,3 +116,15 @@ void ProjectMembership::adoptChip(const QString &dat)
     m_roster.insert(dat, m_makeDevice(dat));
     emit deviceAdded(dat);
 }
+
+void ProjectMembership::keepOneDevice()
+{
+    const qsizetype listed = m_roster.listedDats().size();
+    if (listed == 0) {
+        const QString type = ModelMgr::getInstance()->modelTypes().value(0);
+        if (!type.isEmpty())
+            (void)addDevice(QStringLiteral(":0x70:") + type, {});
+    } else if (listed >= 2) {
+        (void)removeDevice(m_roster.currentDat());
+    }
+}

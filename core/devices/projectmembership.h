@@ -41,6 +41,11 @@ public:
     // its state comes with its first read.
     void adoptChip(const QString &dat);
 
+    // For a window that handles one device: a project without one gets the
+    // default chip (the first model type at 0x70), a project with several
+    // loses the current one.
+    void keepOneDevice();
+
 signals:
     void deviceAdded(const QString &dat);
     // Emitted after the device left the roster and before it is deleted.
