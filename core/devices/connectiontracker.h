@@ -9,9 +9,10 @@
 
 class DeviceRoster;
 
-// Which adapters are present, which chips the bus scans have found, and
-// whether bus work is allowed at all (online mode). The default adapter is
-// announced under its own id and under the empty id; a chip seen through
+// Which adapters are present, which chips the scans found, and online mode.
+//
+// Online mode says whether bus work is allowed at all. The default adapter
+// is announced under its own id and under the empty id; a chip seen through
 // either is one project device.
 //
 // Owned by DeviceMgr. Listens to the I2C service's adapter and slave events

@@ -103,7 +103,8 @@ DeviceMgr::DeviceMgr()
 
     // Addresses are shown in the other width.
     connect(Settings::getInstance(), &Settings::i2c8BitAddressChanged, this, &DeviceMgr::sendEventProjectDevices);
-    // Which device is current, decided here before anyone else hears of it.
+    // The manager's own reactions, before anyone else hears: which device is
+    // current and whether it is connected, and the first read of a chip.
     connect(this, &DeviceMgr::eventDeviceAdded, this, &DeviceMgr::onDeviceAdded);
     connect(this, &DeviceMgr::eventDeviceRemoved, this, &DeviceMgr::onDeviceRemoved);
     connect(this, &DeviceMgr::eventDeviceConnected, this, &DeviceMgr::onDeviceConnected);

@@ -10,8 +10,10 @@
 #include <QString>
 #include <QStringList>
 
-// The devices of the open project, the saved state of each, and which one
-// is current: the data every other part of the device manager reads.
+// The project's devices, their saved states and which one is current.
+//
+// The data every other part of the device manager reads, with the address
+// rules that keep one chip to one DAT and the integrity check.
 //
 // Owned by DeviceMgr. It owns the Device objects put into it and deletes the
 // ones still inside when it goes. It emits nothing and calls nothing above

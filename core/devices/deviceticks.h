@@ -14,11 +14,13 @@ class DeviceRoster;
 class OperationRouter;
 class QTimer;
 
-// The device manager's two clocks. Every second the activity tick closes the
-// adapters while offline, or else asks for adapter and slave scans, writes
-// the current device's pending edits in immediate mode and runs a scheduled
-// read; every 25 ms the monitor tick runs the monitor scripts of every
-// connected device at the speeds that are due.
+// The device manager's two clocks: the activity tick and the monitor tick.
+//
+// Every second the activity tick closes the adapters while offline, or else
+// asks for adapter and slave scans, writes the current device's pending
+// edits in immediate mode and runs a scheduled read; every 25 ms the monitor
+// tick runs the monitor scripts of every connected device at the speeds that
+// are due.
 //
 // Owned by DeviceMgr, which starts it once its own wiring is in place. Reads
 // the roster and the tracker and asks the router for the work; the flags it

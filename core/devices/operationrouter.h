@@ -11,11 +11,13 @@ class ConnectionTracker;
 class DeviceRoster;
 class StateShuttle;
 
-// Runs the operations on devices (scripts, configuration reads and writes,
-// functions, monitor scripts, tasks) and routes each completion by its
-// context text to its done signal and its follow-up: a read saves the chip's
-// state, a function or a monitor script publishes its event. The context
-// text carries everything a completion needs; nothing is kept in between.
+// Runs operations on devices and routes each completion to its follow-up.
+//
+// The operations are scripts, configuration reads and writes, functions,
+// monitor scripts and tasks. A completion is routed by its context text to
+// its done signal and its follow-up: a read saves the chip's state, a
+// function or a monitor script publishes its event. The context text
+// carries everything a completion needs; nothing is kept in between.
 //
 // Owned by DeviceMgr. Asks the roster's devices for their scripts, checks
 // and posts them to the I2C service, changes states only through the

@@ -16,9 +16,10 @@ class Project;
 class ProjectMembership;
 class StateShuttle;
 
-// Opens and saves project files and saves production files: it carries the
-// roster's saved states to and from the files, and tells the user how each
-// user-visible file operation went with a notification.
+// Opens and saves project files and saves production files.
+//
+// It carries the roster's saved states to and from the files, and tells the
+// user how each operation went with a notification.
 //
 // Owned by DeviceMgr; owns the Project and the Production that read and
 // write the files. Rebuilds the project through the membership, writes an

@@ -13,9 +13,10 @@ class Device;
 class DeviceRoster;
 class StateShuttle;
 
-// Adds, renames and removes the devices of the project under the rules that
-// keep one chip to one DAT (well formed, supported type, legal address not
-// in use), and adopts the chips a scan finds.
+// Adds, renames and removes project devices, and adopts the chips scans find.
+//
+// The rules keep one chip to one DAT: well formed, of a supported type, at a
+// legal address no other project device holds.
 //
 // Owned by DeviceMgr. Changes the roster; the owner says how a device object
 // is made, and its reactions to deviceAdded and deviceRemoved (choosing the

@@ -8,10 +8,12 @@
 
 class DeviceRoster;
 
-// Moves a device's saved state between the roster's store, the device object
-// (its register image) and the model of its type that the user interface
-// edits. One model serves every device of a type, so it remembers whose
-// state the model holds; only that device's state is ever taken from it.
+// Moves a device's saved state between the store, the device and its model.
+//
+// The store is the roster's; the device takes a state into its register
+// image; the model of its type is what the user interface edits. One model
+// serves every device of a type, so the shuttle remembers whose state the
+// model holds, and only that device's state is ever taken from it.
 //
 // Owned by DeviceMgr. Changes the roster's states and nothing else of it;
 // reaches the models through the model manager. Main thread only.
