@@ -8,6 +8,9 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QThread>
+
+#include <atomic>
 
 namespace {
 
@@ -253,6 +256,32 @@ private slots:
         delete svc;
         svc = nullptr;
         QVERIFY2(clock.elapsed() < 30000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // The teardown used to return once the worker left its event loop, while
+    // the thread was still ending: a program that exited then deleted Qt's
+    // per-thread key first, and the thread's data was never freed (a leak
+    // LeakSanitizer caught now and then). A slow thread_local destructor in
+    // the worker makes that window wide; the teardown waits it out.
+    void teardownWaitsUntilTheWorkerThreadHasEnded()
+    {
+        static std::atomic<bool> ended { false };
+        struct SlowToEnd
+        {
+            ~SlowToEnd()
+            {
+                QThread::msleep(300);
+                ended = true;
+            }
+        };
+        svc->setVSlaveFactory([](const QString &dat) {
+            thread_local SlowToEnd inTheWorker;
+            return makeTestSlave(dat);
+        });
+        enableSlave();
+        delete svc;
+        svc = nullptr;
+        QVERIFY(ended);
     }
 
     // A script whose writes failed used to be reported as a success.

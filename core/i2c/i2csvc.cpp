@@ -5,8 +5,16 @@
 #include "services/settings.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QLoggingCategory>
+
+#if defined(Q_OS_LINUX)
+#include <csignal>
+#include <unistd.h>
+#endif
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -16,6 +24,29 @@ namespace {
 // bench_i2c: a main thread needing 100 us per completion stalls some 7 ms
 // with this window, a second without any).
 constexpr int CompletionWindow = 32;
+
+// QThread::wait() returns once the thread has left run(), but Qt 6.4 runs its
+// threads detached and the thread is not over then: its thread_local
+// destructors, Qt's release of the thread's own data (in a thread-specific
+// data destructor) and the C library's per-thread clean-up are still to come.
+// A program that ends in that window deletes Qt's key on its way out, and
+// that data is never freed. So the teardown also waits until the kernel no
+// longer knows the thread, which is what joining it would have waited for.
+void waitUntilThreadGone(int tid)
+{
+#if defined(Q_OS_LINUX)
+    if (tid <= 0)
+        return;
+    const pid_t pid = ::getpid();
+    // Only a safety net (a debugger may keep the thread from being reaped):
+    // the thread has nothing left to do but end.
+    const QDeadlineTimer deadline(10s);
+    while (::tgkill(pid, tid, 0) == 0 && !deadline.hasExpired())
+        QThread::usleep(200);
+#else
+    Q_UNUSED(tid);
+#endif
+}
 
 } // namespace
 
@@ -93,6 +124,11 @@ I2cSvc::I2cSvc()
     connect(Settings::getInstance(), &Settings::i2cSpeedChanged, m_worker,
             &I2cWorker::doInitialize);
 
+#if defined(Q_OS_LINUX)
+    connect(
+        &m_thread, &QThread::started, &m_thread, [this] { m_threadId = int(::gettid()); },
+        Qt::DirectConnection);
+#endif
     m_thread.start(QThread::InheritPriority);
 }
 
@@ -102,6 +138,7 @@ I2cSvc::~I2cSvc()
     m_flow->close();
     m_thread.quit();
     m_thread.wait();
+    waitUntilThreadGone(m_threadId);
     disconnect();
     if (m_instance == this)
         m_instance = nullptr;

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -99,6 +100,9 @@ private:
     static I2cSvc *m_instance;
 
     QThread m_thread;
+    // The kernel's id of the worker thread, set by the thread as it starts;
+    // 0 where there is none to wait for.
+    std::atomic<int> m_threadId { 0 };
     I2cWorker *m_worker = nullptr;
     std::shared_ptr<FlowControl> m_flow;
 };
