@@ -20,6 +20,8 @@ private slots:
     void initTestCase();
     void singletonsReachQml_data();
     void singletonsReachQml();
+    void notificationLevelsReachQml_data();
+    void notificationLevelsReachQml();
     void titleFollowsLastProject();
     void engineQuitClosesWindow();
     void rootSource_data();
@@ -88,6 +90,30 @@ void TestViewTop::singletonsReachQml()
     QCOMPARE(value->metaObject()->className(), className.toUtf8());
     // The engine must not have taken the service over.
     QCOMPARE(QQmlEngine::objectOwnership(value), QQmlEngine::CppOwnership);
+}
+
+void TestViewTop::notificationLevelsReachQml_data()
+{
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<int>("value");
+    // The numbers that notifications carry in files and over the API.
+    QTest::addRow("information") << "Information" << 0;
+    QTest::addRow("error") << "Error" << 2;
+}
+
+void TestViewTop::notificationLevelsReachQml()
+{
+    QFETCH(QString, level);
+    QFETCH(int, value);
+    QQmlComponent component(ViewTop::getInstance()->engine());
+    component.setData(QStringLiteral("import QtQml\nimport orvane.gui.notification\n"
+                                     "QtObject { property int value: Notification.%1 }")
+                          .arg(level)
+                          .toUtf8(),
+                      QUrl(QStringLiteral("qrc:/test/levels.qml")));
+    std::unique_ptr<QObject> object(component.create());
+    QVERIFY2(object, qPrintable(component.errorString()));
+    QCOMPARE(object->property("value").toInt(), value);
 }
 
 void TestViewTop::titleFollowsLastProject()
