@@ -67,10 +67,6 @@ Rectangle {
             id: menuBar
             Layout.columnSpan: 3
             Layout.fillWidth: true
-            palette.window: ObjBrand.window
-            palette.windowText: ObjBrand.windowText
-            palette.base: ObjBrand.base
-            palette.highlight: ObjBrand.highlight
 
             Menu {
                 title: qsTr("&Project")

@@ -69,11 +69,6 @@ Rectangle {
                 id: tabBar
                 objectName: "deviceTabs"
                 Layout.fillWidth: true
-                palette.button: ObjBrand.button
-                palette.buttonText: ObjBrand.buttonText
-                palette.window: ObjBrand.window
-                palette.windowText: ObjBrand.windowText
-                palette.base: ObjBrand.base
                 palette.mid: ObjBrand.border
                 palette.dark: ObjBrand.darker
 
@@ -183,13 +178,12 @@ Rectangle {
                         }
                     }
 
-                    Window {
+                    OrvaneWindow {
                         id: window
                         objectName: "window_" + dock.modelData.key
                         title: dock.modelData.title
                         width: 900
                         height: 650
-                        color: ObjBrand.window
                         onClosing: dock.redock()
                     }
                 }

@@ -72,7 +72,6 @@ Rectangle {
         Layout.fillWidth: true
         topPadding: 36
         palette.window: ObjBrand.grpBackground
-        palette.windowText: ObjBrand.windowText
         label: Rectangle {
             x: 0
             width: parent.width

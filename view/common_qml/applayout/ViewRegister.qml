@@ -267,7 +267,7 @@ Rectangle {
         onDiscardAll: registers.clearPending()
     }
 
-    Dialog {
+    OrvaneDialog {
         id: failure
         objectName: "scriptFailure"
         title: qsTr("Register Map")

@@ -9,7 +9,7 @@ import "codetexts.js" as CodeTexts
 // Edits the selected register of a register map, bit by bit or as a hex
 // number. Only bits of writable fields can change: the model refuses a typed
 // value that touches any other bit, and the field shows the value again.
-Dialog {
+OrvaneDialog {
     id: editor
     objectName: "viewRegisterEdit"
     required property RegisterMapModel registers
@@ -33,12 +33,6 @@ Dialog {
            + CodeTexts.hexText(value, digits)
     modal: true
     anchors.centerIn: Overlay.overlay
-    palette.window: ObjBrand.window
-    palette.windowText: ObjBrand.windowText
-    palette.base: ObjBrand.base
-    palette.text: ObjBrand.text
-    palette.button: ObjBrand.button
-    palette.buttonText: ObjBrand.buttonText
     onOpened: showValue()
     onValueChanged: showValue()
 
