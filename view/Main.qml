@@ -32,7 +32,7 @@ Rectangle {
 
     // For tests and the screenshot tool: the parts of the window by name.
     readonly property alias commsLogWindow: commsLogWindow
-    readonly property alias aboutBox: aboutBox
+    readonly property Dialog aboutBox: aboutLoader.item
     readonly property alias deviceArea: deviceArea
     readonly property alias footer: footer
     readonly property alias projectOpenDialog: openDialog
@@ -180,7 +180,7 @@ Rectangle {
                 entries: [
                     Action {
                         text: qsTr("&About")
-                        onTriggered: { root.logAction("Help", "About"); aboutBox.open() }
+                        onTriggered: { root.logAction("Help", "About"); root.openAboutBox() }
                     },
                     Action {
                         text: qsTr("&Datasheet")
@@ -272,10 +272,20 @@ Rectangle {
         onAccepted: ObjDeviceMgr.saveProject(ObjUtils.localFileFromUrl(selectedFile))
     }
 
-    AboutBox {
-        id: aboutBox
+    // The about box is made after the first frame, while the window waits
+    // for the user; asked for before that, it is finished at once.
+    function openAboutBox() {
+        aboutLoader.asynchronous = false
+        aboutBox.open()
     }
 
+    Loader {
+        id: aboutLoader
+        asynchronous: true
+        sourceComponent: AboutBox {}
+    }
+
+    // Made with the window: it collects the communication log from the start.
     CommsLogWindow {
         id: commsLogWindow
         objectName: "commsLogWindow"
