@@ -45,6 +45,10 @@ Rectangle {
 
     RegisterMapModel {
         id: registers
+        // Other registers replace the list: the scroll position stays where
+        // it was, as far as the new list reaches.
+        property real keptContentY: 0
+
         active: view.visible && ObjDeviceMgr.currentConnected
         filter: filterField.text
         registerBits: view.registerBits
@@ -54,9 +58,6 @@ Rectangle {
                 failure.open()
         }
         onSelectionChanged: registerList.currentIndex = selectedRow
-        // Other registers replace the list: keep the scroll position where
-        // it was, as far as the new list reaches.
-        property real keptContentY: 0
         onModelAboutToBeReset: keptContentY = registerList.contentY
         onModelReset: {
             registerList.contentY = Math.min(keptContentY, Math.max(0, registerList.contentHeight - registerList.height))
@@ -258,7 +259,7 @@ Rectangle {
 
     ViewRegisterEdit {
         id: editor
-        registers: registers
+        registerMap: registers
     }
 
     RegisterScriptWindow {

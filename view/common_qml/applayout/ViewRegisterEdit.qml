@@ -12,13 +12,13 @@ import "codetexts.js" as CodeTexts
 OrvaneDialog {
     id: editor
     objectName: "viewRegisterEdit"
-    required property RegisterMapModel registers
-    readonly property int size: registers.selectedSize
-    readonly property real value: registers.selectedValue
+    required property RegisterMapModel registerMap
+    readonly property int size: registerMap.selectedSize
+    readonly property real value: registerMap.selectedValue
     readonly property int digits: Math.max(1, Math.ceil(size / 4))
 
     function canWrite(bit) {
-        return Math.floor(registers.selectedWritableMask / Math.pow(2, bit)) % 2 === 1
+        return Math.floor(registerMap.selectedWritableMask / Math.pow(2, bit)) % 2 === 1
     }
 
     function isSet(bit) {
@@ -29,7 +29,7 @@ OrvaneDialog {
         hexField.text = CodeTexts.hexText(value, digits)
     }
 
-    title: qsTr("Edit Register") + " (" + registers.selectedAddress + ") " + registers.selectedName + " "
+    title: qsTr("Edit Register") + " (" + registerMap.selectedAddress + ") " + registerMap.selectedName + " "
            + CodeTexts.hexText(value, digits)
     modal: true
     anchors.centerIn: Overlay.overlay
@@ -52,7 +52,7 @@ OrvaneDialog {
                 Layout.preferredWidth: 120
                 // Taken or refused, the field shows the model's value again.
                 onEditingFinished: {
-                    editor.registers.setSelectedText(text)
+                    editor.registerMap.setSelectedText(text)
                     editor.showValue()
                 }
             }
@@ -85,7 +85,7 @@ OrvaneDialog {
                         text: checked ? "1" : "0"
                         implicitWidth: 34
                         onToggled: {
-                            editor.registers.toggleSelectedBit(bitCell.bit)
+                            editor.registerMap.toggleSelectedBit(bitCell.bit)
                             checked = Qt.binding(() => editor.isSet(bitCell.bit))
                         }
                     }
@@ -99,7 +99,7 @@ OrvaneDialog {
             OrvaneButton {
                 objectName: "discard"
                 text: qsTr("Discard Changes")
-                onClicked: editor.registers.discardSelected()
+                onClicked: editor.registerMap.discardSelected()
             }
             OrvaneButton {
                 text: qsTr("Close")
