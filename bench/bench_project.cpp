@@ -9,12 +9,11 @@
 //
 //   bench_project
 
-#include "bvr60600/dmodel.h"
 #include "devices/devicemgr.h"
 #include "devices/project.h"
-#include "models/modelmgr.h"
 #include "services/settings.h"
 #include "utils/utils.h"
+#include "view/startup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -80,13 +79,17 @@ int main(int argc, char *argv[])
     const QTemporaryDir home;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
-    Settings::getInstance()->setOpenLastProject(false);
-    Settings::getInstance()->setImmediateMode(false);
-
-    Bvr60600::DModel model;
-    ModelMgr::getInstance()->insertModel(model.myType(), &model);
+    // The program's engine over an empty project, and quiet: no writes, no
+    // scans over every address.
+    Startup::Options options;
+    options.shell = Startup::Shell::Headless;
+    options.nameApplication = false;
+    options.defaultDevice.clear();
+    options.openLastProject = false;
+    options.immediateMode = false;
+    options.scanOpen = false;
+    const Startup startup(options);
     DeviceMgr *mgr = DeviceMgr::getInstance();
-    mgr->setProject(new Project);
 
     const Layout layouts[] = {
         { "realistic: 1 device", 1, 1, 12, "true", 0 },

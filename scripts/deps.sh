@@ -15,7 +15,7 @@ packages=(
     qml6-module-qtquick-dialogs qml6-module-qtquick-shapes qml6-module-qt-labs-platform
     qml6-module-qtcharts qml6-module-qt-labs-folderlistmodel fonts-inter
     qt6-httpserver-dev qt6-websockets-dev
-    curl
+    curl python3
     umockdev libumockdev-dev
     dpkg-dev file desktop-file-utils
 )

@@ -1,5 +1,6 @@
 #include "testenv.h"
 
+#include "bvr60600/ddevice.h"
 #include "services/commslog.h"
 #include "services/logger.h"
 #include "services/settings.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -266,6 +268,32 @@ private slots:
         QCOMPARE(log->history().size(), 1);
         delete log;
         QVERIFY(QDir(dumpName()).removeRecursively());
+    }
+
+    void deviceEventsReachTheLog_data()
+    {
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QString>("display");
+        QTest::addRow("bulk read") << QByteArray("eventBulkDataRead") << "bulkData rd, size 1";
+        QTest::addRow("bulk write") << QByteArray("eventBulkDataWrite") << "bulkData wr, size 1";
+        QTest::addRow("register read") << QByteArray("eventRegDataRead") << "regData rd";
+        QTest::addRow("register write") << QByteArray("eventRegDataWrite") << "regData wr";
+        QTest::addRow("pmbus read") << QByteArray("eventPmbusDataRead") << "pmbusData rd";
+        QTest::addRow("pmbus write") << QByteArray("eventPmbusDataWrite") << "pmbusData wr";
+    }
+
+    // Fault: the log attaches to a device by signal names the compiler cannot
+    // check; a misspelt or changed one loses that kind of record silently.
+    void deviceEventsReachTheLog()
+    {
+        QFETCH(QByteArray, signal);
+        QFETCH(QString, display);
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("connect")));
+        CommsLog *log = CommsLog::getInstance();
+        Bvr60600::DDevice device(dat);
+        QVERIFY(QMetaObject::invokeMethod(&device, signal.constData(), Q_ARG(QString, QString()), Q_ARG(QString, dat),
+                                          Q_ARG(QString, QStringLiteral("VOUT")), Q_ARG(QByteArray, QByteArray("\x5A", 1))));
+        QCOMPARE(log->history(), QStringList{QStringLiteral("[device] :0x70:bvr60600 %1  VOUT 5a").arg(display)});
     }
 
     void detachDisconnects()

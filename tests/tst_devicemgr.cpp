@@ -9,6 +9,7 @@
 #include "bvr60600/dmodel.h"
 #include "devices/device.h"
 #include "devices/devicemgr.h"
+#include "devices/project.h"
 #include "i2c/i2csvc.h"
 #include "models/modelmgr.h"
 #include "services/commslog.h"
@@ -17,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 const QString dat70 = QStringLiteral(":0x70:bvr60600");
@@ -59,6 +61,11 @@ private slots:
     void stateShuttling();
     void integrity();
     void commsLogRecordsManagerEvents();
+    void returningDatGetsItsOwnState_data();
+    void returningDatGetsItsOwnState();
+    void projectObjectIsOwned();
+    void oneDeviceWindow_data();
+    void oneDeviceWindow();
 
 private:
     DeviceMgr *mgr() const { return DeviceMgr::getInstance(); }
@@ -524,6 +531,91 @@ void TestDeviceMgr::commsLogRecordsManagerEvents()
     QCOMPARE(mgr()->addDeviceToProject(dat71), QString());
     QVERIFY(!log->history().mid(lines).join(QLatin1Char('\n')).contains(QLatin1String("Model state")));
     Settings::getInstance()->setImmediateMode(false);
+}
+
+void TestDeviceMgr::returningDatGetsItsOwnState_data()
+{
+    QTest::addColumn<bool>("reopen");
+    // The model still held the removed device's unsaved edit and gave it to
+    // the newcomer under the same DAT, over the state it came with.
+    QTest::addRow("project reopened to drop an edit") << true;
+    QTest::addRow("device removed and added anew") << false;
+}
+
+void TestDeviceMgr::returningDatGetsItsOwnState()
+{
+    QFETCH(bool, reopen);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("saved.cfg"));
+    const QVariantMap saved{{QStringLiteral("alias"), QStringLiteral("A")}, {QStringLiteral("voutControl"), 60}};
+    QCOMPARE(mgr()->addDeviceToProject(dat70, saved), QString());
+    QCOMPARE(mgr()->saveProject(file), QString());
+    m_model->setVoutControl(64);
+    if (reopen) {
+        QCOMPARE(mgr()->openProject(file), QString());
+    } else {
+        QCOMPARE(mgr()->removeDeviceFromProject(dat70), QString());
+        QCOMPARE(mgr()->addDeviceToProject(dat70, saved), QString());
+    }
+    QCOMPARE(mgr()->deviceStates().value(dat70).value(QStringLiteral("voutControl")).toInt(), 60);
+    QCOMPARE(m_model->voutControl(), 60);
+}
+
+void TestDeviceMgr::projectObjectIsOwned()
+{
+    // The object in use, handed in again, must stay alive: deleted, the next
+    // save would run on freed memory. A new one replaces and deletes it.
+    struct CountedProject : Project
+    {
+        explicit CountedProject(int &deaths) : m_deaths(deaths) {}
+        ~CountedProject() override { ++m_deaths; }
+        int &m_deaths;
+    };
+    QTemporaryDir dir;
+    int deaths = 0;
+    auto *first = new CountedProject(deaths);
+    mgr()->setProject(first);
+    mgr()->setProject(first);
+    QCOMPARE(deaths, 0);
+    QCOMPARE(mgr()->saveProject(dir.filePath(QStringLiteral("owned.cfg"))), QString());
+    mgr()->setProject(new CountedProject(deaths));
+    QCOMPARE(deaths, 1);
+}
+
+void TestDeviceMgr::oneDeviceWindow_data()
+{
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QString>("removed");
+    QTest::addColumn<QStringList>("kept");
+    // The window would show its welcome view with nothing to switch to.
+    QTest::addRow("emptied project gets the default chip") << QStringList{dat71} << dat71 << QStringList{dat70};
+    // The window shows one device; the newcomer is the one the user wants.
+    QTest::addRow("second device pushes the current out") << QStringList{dat71, dat72} << QString()
+                                                          << QStringList{dat72};
+    // Removing the default chip brings it straight back under the same DAT;
+    // it must come back with a saved state, or nothing can be saved for it.
+    QTest::addRow("default chip removed comes back whole") << QStringList{dat70} << dat70 << QStringList{dat70};
+}
+
+void TestDeviceMgr::oneDeviceWindow()
+{
+    QFETCH(QStringList, added);
+    QFETCH(QString, removed);
+    QFETCH(QStringList, kept);
+    // As the single-device window does with every device list.
+    connect(mgr(), &DeviceMgr::eventProjectDevices, mgr(), &DeviceMgr::keepOneDevice);
+    for (const QString &dat : added)
+        QCOMPARE(mgr()->addDeviceToProject(dat, {{QStringLiteral("alias"), QStringLiteral("mine")}}), QString());
+    if (!removed.isEmpty())
+        QCOMPARE(mgr()->removeDeviceFromProject(removed), QString());
+    QCOMPARE(mgr()->projectDats(), kept);
+    QCOMPARE(mgr()->currentDat(), kept.first());
+    QCOMPARE(mgr()->currentType(), QStringLiteral("bvr60600"));
+    QString integrity;
+    QVERIFY2(mgr()->checkIntegrity(integrity), qPrintable(integrity));
+    // A chip brought back is a new one: defaults, not the removed one's alias.
+    if (!removed.isEmpty())
+        QVERIFY(mgr()->deviceStates().value(kept.first()).value(QStringLiteral("alias")).toString().isEmpty());
 }
 
 PANEL_TEST_MAIN(TestDeviceMgr)

@@ -2,12 +2,11 @@
 
 #include "bvr60600/dmodel.h"
 #include "devices/devicemgr.h"
-#include "devices/project.h"
 #include "i2c/i2csvc.h"
-#include "models/modelmgr.h"
 #include "services/logger.h"
 #include "services/notificationsvc.h"
 #include "services/settings.h"
+#include "view/startup.h"
 #include "view/viewtop.h"
 
 #include <QApplication>
@@ -15,9 +14,12 @@
 #include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QtQuickTest>
 
 // The device view as the program shows it: the real top-level window with
 // the simulated chip, driven through its controls, checked on the chip.
+// Every case gets a window of its own on the connected chip, so that no case
+// depends on the tab, dialog or pending change another one left behind.
 class TestDeviceViews : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,7 @@ class TestDeviceViews : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
     void tabsFollowAdapterAndConnection();
     void spinBoxShowsModelCode_data();
     void spinBoxShowsModelCode();
@@ -57,6 +60,7 @@ private:
     static void setChipRegister(char address, char value);
 
     static inline const QString chipDat = QStringLiteral(":0x70:bvr60600");
+    std::unique_ptr<Startup> m_startup;
     Bvr60600::DModel *m_model = nullptr;
 };
 
@@ -115,12 +119,15 @@ QQuickItem *TestDeviceViews::rawRow(int index) const
     return item(QStringLiteral("i2cRow%1").arg(index));
 }
 
+// A control that has just appeared has its place only once its layout has
+// run; a click before that lands on whatever sat there.
 void TestDeviceViews::click(QQuickItem *target) const
 {
     QVERIFY(target);
     QVERIFY(target->isVisible());
+    QVERIFY(QQuickTest::qWaitForPolish(target->window()));
     const QPoint centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint();
-    QTest::mouseClick(ViewTop::getInstance(), Qt::LeftButton, Qt::NoModifier, centre);
+    QTest::mouseClick(target->window(), Qt::LeftButton, Qt::NoModifier, centre);
 }
 
 void TestDeviceViews::selectTab(const QString &key) const
@@ -161,37 +168,39 @@ void TestDeviceViews::initTestCase()
 {
     QTest::failOnWarning(qmlWarning());
     QApplication::setQuitOnLastWindowClosed(false);
+    Startup::nameApplication();
     Settings *settings = Settings::getInstance();
     settings->setLogOnStartup(false);
-    settings->setOpenLastProject(false);
-    settings->setImmediateMode(true);
     settings->setSize(QSize(1280, 860));
 
-    // Filed the way the program files it at start-up.
-    m_model = new Bvr60600::DModel;
-    ViewTop::publishSingleton("orvane.gui.modelbvr60600", "ObjModelBvr60600", m_model);
-    ViewTop::getInstance();
-    ModelMgr::getInstance()->insertModel(m_model->myType(), m_model);
-    DeviceMgr *mgr = DeviceMgr::getInstance();
-    mgr->setProject(new Project);
-    mgr->setMonitorAllowed(false);
-    mgr->setOnlineMode(true);
-    QCOMPARE(mgr->addDeviceToProject(chipDat), QString());
-
-    emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, true);
-    ViewTop::getInstance()->showTop(QStringLiteral(PANEL_SOURCE_DIR));
-    QVERIFY(QTest::qWaitForWindowExposed(ViewTop::getInstance()));
-    QTRY_VERIFY_WITH_TIMEOUT(mgr->currentConnected(), 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(mgr->dongleCount() > 0, 15000);
-    QTRY_VERIFY(control());
-    // The first read of the chip has reached the model.
-    QTRY_COMPARE(chipRegister(0x01), m_model->voutControl());
+    // As the program starts, the chip in the project; each case shows the
+    // window once the chip answers.
+    Startup::Options options;
+    options.openLastProject = false;
+    options.sourceDir = QStringLiteral(PANEL_SOURCE_DIR);
+    m_startup = std::make_unique<Startup>(options);
+    m_model = m_startup->model();
+    QCOMPARE(DeviceMgr::getInstance()->projectDats(), QStringList{chipDat});
 }
 
 void TestDeviceViews::init()
 {
     QTest::failOnWarning(qmlWarning());
-    selectTab(QStringLiteral("control"));
+    DeviceMgr *mgr = DeviceMgr::getInstance();
+    // A case may have taken the chip away; switching it on again is harmless.
+    emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, true);
+    QTRY_VERIFY_WITH_TIMEOUT(mgr->currentConnected(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(mgr->dongleCount() > 0, 15000);
+    m_startup->showWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(ViewTop::getInstance()));
+    QTRY_VERIFY(control() && control()->isVisible());
+    // The chip's configuration has reached the model.
+    QTRY_COMPARE(chipRegister(0x01), m_model->voutControl());
+}
+
+void TestDeviceViews::cleanup()
+{
+    delete ViewTop::existingInstance();
 }
 
 void TestDeviceViews::tabsFollowAdapterAndConnection()
@@ -466,10 +475,7 @@ void TestDeviceViews::registerMapEditWritesScript()
 
     QSignalSpy done(DeviceMgr::getInstance(), &DeviceMgr::doneRunScript);
     QSignalSpy notified(NotificationSvc::getInstance(), &NotificationSvc::notificationCreated);
-    QQuickItem *writeAll = item(QStringLiteral("writeAll"), scriptWindow->contentItem());
-    QVERIFY(writeAll);
-    const QPoint centre = writeAll->mapToScene(QPointF(writeAll->width() / 2, writeAll->height() / 2)).toPoint();
-    QTest::mouseClick(scriptWindow, Qt::LeftButton, Qt::NoModifier, centre);
+    click(item(QStringLiteral("writeAll"), scriptWindow->contentItem()));
     QTRY_COMPARE(done.count(), 1);
     QCOMPARE(done.at(0).at(0).toString(), QString());
     QCOMPARE(done.at(0).at(1).toString(), QStringLiteral("doRunScript,ViewRegister"));
@@ -514,11 +520,18 @@ void TestDeviceViews::registerMapReportsFailedScript()
     QTest::keyClick(ViewTop::getInstance(), Qt::Key_Escape);
     QCOMPARE(view->property("pendingCount").toInt(), 1);
 
-    // The chip goes away after the script was made but before it runs.
+    // The chip goes away after the script was made but before it runs: its
+    // removal reaches the bus thread ahead of the script. Taken away before
+    // the click, it would take the tab and the button with it.
     QSignalSpy notified(NotificationSvc::getInstance(), &NotificationSvc::notificationCreated);
     QSignalSpy done(DeviceMgr::getInstance(), &DeviceMgr::doneRunScript);
-    emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, false);
+    const QMetaObject::Connection removal = connect(
+        DeviceMgr::getInstance(), &DeviceMgr::doneTask, this, [](const QString &, const QString &ctx) {
+            if (ctx.endsWith(QLatin1String("getRegisterUpdateScript")))
+                emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, false);
+        });
     click(item(QStringLiteral("writeChanges")));
+    disconnect(removal);
     QTRY_COMPARE(done.count(), 1);
     const QString err = done.at(0).at(0).toString();
     QVERIFY(!err.isEmpty());
@@ -531,17 +544,14 @@ void TestDeviceViews::registerMapReportsFailedScript()
     QCOMPARE(view->property("pendingCount").toInt(), 0);
     QTest::keyClick(ViewTop::getInstance(), Qt::Key_Escape);
     QTRY_VERIFY(!failure->isVisible());
-
-    emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, true);
-    QTRY_VERIFY_WITH_TIMEOUT(DeviceMgr::getInstance()->currentConnected(), 15000);
 }
 
 void TestDeviceViews::cleanupTestCase()
 {
     emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, false);
-    delete ViewTop::getInstance();
+    delete ViewTop::existingInstance();
     delete Logger::getInstance();
-    delete m_model;
+    m_startup.reset();
 }
 
 PANEL_TEST_MAIN(TestDeviceViews)

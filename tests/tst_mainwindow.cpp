@@ -3,6 +3,7 @@
 #include "shellstart.h"
 
 #include "devices/devicemgr.h"
+#include "i2c/i2csvc.h"
 #include "services/brand.h"
 #include "services/commslog.h"
 #include "services/logger.h"
@@ -15,10 +16,12 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRegularExpression>
+#include <QtQuickTest>
 
 // The main window as the program starts it, driven through its panes and
-// windows with the simulated chip. The cases run in order and share the one
-// window: welcome view, then the chip, then everything that needs it.
+// windows with the simulated chip. Every case starts on a window of its own
+// over an empty project with the chip off, and adds what it needs, so that
+// it passes alone and in any order.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -26,6 +29,7 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
     void startsOnWelcomeView();
     void welcomeDialogAddsDevice();
     void chipConnectionShowsInSidePane();
@@ -49,10 +53,13 @@ private:
     static QQuickItem *item(const char *name);
     static QObject *object(QObject *parent, const char *name);
     static QList<QQuickItem *> itemsNamed(QQuickItem *root, const QString &name);
+    // The chip's device in the project, shown in the device view, and with
+    // `on` the simulated chip found behind its adapter.
+    [[nodiscard]] static bool addChip(bool on);
     static void click(QQuickItem *item);
     static QString text(QQuickItem *item) { return item ? item->property("text").toString() : QString(); }
 
-    std::unique_ptr<Bvr60600::DModel> m_model;
+    std::unique_ptr<Startup> m_startup;
 };
 
 // Anything the QML engine reports: binding loops, undefined references,
@@ -64,16 +71,47 @@ void TestMainWindow::initTestCase()
 {
     QTest::failOnWarning(qmlProblem);
     QApplication::setQuitOnLastWindowClosed(false);
+    Startup::nameApplication();
     Settings::getInstance()->setLogOnStartup(false);
-    m_model = ShellStart::start(QStringLiteral(PANEL_SOURCE_DIR));
-    ViewTop *view = ViewTop::getInstance();
-    QCOMPARE(view->status(), QQuickView::Ready);
-    QVERIFY(QTest::qWaitForWindowExposed(view));
+    m_startup = std::make_unique<Startup>(ShellStart::options(QStringLiteral(PANEL_SOURCE_DIR)));
 }
 
 void TestMainWindow::init()
 {
     QTest::failOnWarning(qmlProblem);
+    // Shown as at start, whatever the previous case changed.
+    ShellStart::storePreferences();
+    m_startup->forceSettings();
+    m_startup->showWindow();
+    ViewTop *view = ViewTop::getInstance();
+    QCOMPARE(view->status(), QQuickView::Ready);
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+}
+
+// Back to the program's start. The chip goes first, or an open scan would
+// find it and file it again; and the window goes before the devices, or it
+// would add its default device to the empty project.
+void TestMainWindow::cleanup()
+{
+    DeviceMgr *deviceMgr = DeviceMgr::getInstance();
+    emit I2cSvc::getInstance()->doVirtualSlave(QString(), ShellStart::chipDat(), false);
+    QTRY_VERIFY(!deviceMgr->currentConnected());
+    QTRY_COMPARE(deviceMgr->dongleCount(), 0);
+    delete ViewTop::existingInstance();
+    const QStringList dats = deviceMgr->projectDats();
+    for (const QString &dat : dats)
+        QCOMPARE(deviceMgr->removeDeviceFromProject(dat), QString());
+    QCOMPARE(deviceMgr->currentDat(), QString());
+}
+
+bool TestMainWindow::addChip(bool on)
+{
+    DeviceMgr *deviceMgr = DeviceMgr::getInstance();
+    if (!deviceMgr->addDeviceToProject(ShellStart::chipDat()).isEmpty()
+        || !QTest::qWaitFor([] { return item("deviceArea")->property("view").toString() == QLatin1String("viewMain"); }))
+        return false;
+    return !on
+        || (ShellStart::switchChip(true) && QTest::qWaitFor([deviceMgr] { return deviceMgr->dongleCount() > 0; }));
 }
 
 QQuickItem *TestMainWindow::item(const char *name)
@@ -99,11 +137,13 @@ QList<QQuickItem *> TestMainWindow::itemsNamed(QQuickItem *root, const QString &
     return found;
 }
 
-// A real mouse click in the middle of the item, wherever it sits.
+// A real mouse click in the middle of the item, wherever it sits once its
+// layout has placed it: before that, the click lands on whatever sat there.
 void TestMainWindow::click(QQuickItem *item)
 {
     QVERIFY(item);
     QTRY_VERIFY(item->isVisible());
+    QVERIFY(QQuickTest::qWaitForPolish(item->window()));
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(item->window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
 }
@@ -157,6 +197,7 @@ void TestMainWindow::welcomeDialogAddsDevice()
 
 void TestMainWindow::chipConnectionShowsInSidePane()
 {
+    QVERIFY(addChip(false));
     Settings::getInstance()->setScanOpen(true);
     QVERIFY(ShellStart::switchChip(true));
     QQuickItem *box = item("deviceBox");
@@ -173,6 +214,7 @@ void TestMainWindow::chipConnectionShowsInSidePane()
 
 void TestMainWindow::writeButtonOnlyWithoutImmediateMode()
 {
+    QVERIFY(addChip(true));
     Settings *settings = Settings::getInstance();
     QQuickItem *write = item("writeConfiguration");
     QVERIFY(settings->immediateMode());
@@ -187,6 +229,7 @@ void TestMainWindow::demoMenuSwitchesChip()
 {
     if (!Settings::getInstance()->debugBuild())
         QSKIP("the D&emo menu exists only in a development build");
+    QVERIFY(addChip(true));
     QObject *action = object(ViewTop::getInstance()->rootObject(), "currentDemoAction");
     QVERIFY(action);
     QVERIFY(action->property("checked").toBool());
@@ -200,6 +243,7 @@ void TestMainWindow::demoMenuSwitchesChip()
 
 void TestMainWindow::commsLogWindowFills()
 {
+    QVERIFY(addChip(true));
     QObject *root = ViewTop::getInstance()->rootObject();
     auto *window = qobject_cast<QQuickWindow *>(root->property("commsLogWindow").value<QObject *>());
     QVERIFY(window);
@@ -290,10 +334,12 @@ void TestMainWindow::notificationPopupAndTray()
     QCOMPARE(footer->property("unread").toInt(), 0);
     QTRY_VERIFY(tray->property("opened").toBool());
     QTRY_COMPARE(tray->property("count").toInt(), rows + 2);
-    const QList<QQuickItem *> deletes = itemsNamed(tray->property("contentItem").value<QQuickItem *>(),
-                                                   QStringLiteral("deleteNotification"));
-    QCOMPARE(deletes.size(), rows + 2);
-    click(deletes.first());
+    // The list makes its rows when it is laid out, after it opened.
+    const auto deletes = [tray] {
+        return itemsNamed(tray->property("contentItem").value<QQuickItem *>(), QStringLiteral("deleteNotification"));
+    };
+    QTRY_COMPARE(deletes().size(), rows + 2);
+    click(deletes().first());
     QTRY_COMPARE(notifications->notifications()->rowCount(), rows + 1);
     click(qobject_cast<QQuickItem *>(object(footer, "bell")));
     QTRY_VERIFY(!tray->property("opened").toBool());
@@ -304,6 +350,8 @@ void TestMainWindow::notificationPopupAndTray()
 
 void TestMainWindow::testPaneGroups()
 {
+    // The device manager's group shows only with an adapter.
+    QVERIFY(addChip(true));
     Settings *settings = Settings::getInstance();
     QQuickItem *pane = item("testPane");
     settings->setTestPane(false);
@@ -330,6 +378,7 @@ void TestMainWindow::testPaneGroups()
 void TestMainWindow::settingBoxFollowsSetting()
 {
     Settings *settings = Settings::getInstance();
+    settings->setTestPane(true);
     QQuickItem *box = qobject_cast<QQuickItem *>(object(item("testPane"), "deepRead"));
     QVERIFY(box);
     settings->setDeepRead(false);
@@ -346,6 +395,8 @@ void TestMainWindow::settingBoxFollowsSetting()
 
 void TestMainWindow::demonstrationWindowCombinesStates()
 {
+    // The pane's content is made when the pane first shows.
+    Settings::getInstance()->setTestPane(true);
     QQuickItem *pane = item("testPane");
     // The button may sit below the pane's fold; its signal is what counts.
     QMetaObject::invokeMethod(object(pane, "fieldStates"), "clicked");
@@ -363,6 +414,7 @@ void TestMainWindow::demonstrationWindowCombinesStates()
 
 void TestMainWindow::brandWindowsOpen()
 {
+    Settings::getInstance()->setTestPane(true);
     QQuickItem *pane = item("testPane");
     for (const char *name : {"summaryWindow", "iconsWindow"}) {
         auto *window = qobject_cast<QQuickWindow *>(pane->property(name).value<QObject *>());
@@ -389,6 +441,7 @@ void TestMainWindow::themes_data()
 void TestMainWindow::themes()
 {
     QFETCH(QString, style);
+    QVERIFY(addChip(true));
     Brand *brand = Brand::getInstance();
     brand->setStyle(style);
     QQuickItem *root = ViewTop::getInstance()->rootObject();
@@ -416,6 +469,7 @@ void TestMainWindow::aboutBoxShowsVersion()
 void TestMainWindow::secondDeviceInProjectIsRemoved()
 {
     // The window handles one device: a second one pushes the current one out.
+    QVERIFY(addChip(false));
     DeviceMgr *deviceMgr = DeviceMgr::getInstance();
     QCOMPARE(deviceMgr->addDeviceToProject(QStringLiteral(":0x71:bvr60600")), QString());
     QTRY_COMPARE(deviceMgr->deviceCount(), 1);
@@ -424,9 +478,8 @@ void TestMainWindow::secondDeviceInProjectIsRemoved()
 
 void TestMainWindow::cleanupTestCase()
 {
-    ShellStart::switchChip(false);
-    delete ViewTop::getInstance();
-    m_model.reset();
+    delete ViewTop::existingInstance();
+    m_startup.reset();
     delete Logger::getInstance();
 }
 

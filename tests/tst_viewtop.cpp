@@ -11,6 +11,7 @@
 #include <QQuickItem>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 class TestViewTop : public QObject
 {
@@ -28,6 +29,8 @@ private slots:
     void rootSource();
     void showTopLoadsWithoutWarnings_data();
     void showTopLoadsWithoutWarnings();
+    void clearComponentCacheRereadsDocuments_data();
+    void clearComponentCacheRereadsDocuments();
     void stylesSwitchColours();
     void lowerCaseStyleChangesNothing();
     void styleSurvivesFreshBrand();
@@ -192,6 +195,42 @@ void TestViewTop::showTopLoadsWithoutWarnings()
     QCOMPARE(settings->size(), QSize(1200, 900));
     settings->setReloadableOnStartup(false);
     view->close();
+}
+
+void TestViewTop::clearComponentCacheRereadsDocuments_data()
+{
+    QTest::addColumn<bool>("reloadable");
+    QTest::addRow("reloadable") << true;
+    QTest::addRow("not reloadable") << false;
+}
+
+// Fault: the view no longer hears the settings ask for a clear cache, and a
+// hot reload shows the document as it was before the edit; or a release
+// build (or one without reloading) throws its cache away.
+void TestViewTop::clearComponentCacheRereadsDocuments()
+{
+    QFETCH(bool, reloadable);
+    Settings *settings = Settings::getInstance();
+    settings->setReloadableOnStartup(reloadable);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Edited.qml"));
+    const auto write = [&file](int value) {
+        QFile out(file);
+        return out.open(QIODevice::WriteOnly)
+               && out.write(QStringLiteral("import QtQml\nQtObject { property int value: %1 }\n").arg(value).toUtf8()) > 0;
+    };
+    const auto load = [&file] {
+        QQmlComponent component(ViewTop::getInstance()->engine(), QUrl::fromLocalFile(file));
+        std::unique_ptr<QObject> object(component.create());
+        return object ? object->property("value").toInt() : -1;
+    };
+    QVERIFY(write(1));
+    QCOMPARE(load(), 1);
+    QVERIFY(write(2));
+    // As the hot-reload root calls it.
+    QVERIFY(QMetaObject::invokeMethod(settings, "clearComponentCache"));
+    QCOMPARE(load(), settings->debugBuild() && reloadable ? 2 : 1);
+    settings->setReloadableOnStartup(false);
 }
 
 Brand *TestViewTop::freshBrand()

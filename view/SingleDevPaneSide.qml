@@ -7,7 +7,6 @@ import brand
 import controls
 import orvane.gui.brand
 import orvane.gui.devicemgr
-import orvane.gui.modelmgr
 import orvane.gui.settings
 import orvane.gui.utils
 
@@ -22,12 +21,6 @@ Rectangle {
     readonly property string datType: datFields.length > 2 ? datFields[2] : ""
     readonly property string datAddress: datFields.length > 1 ? datFields[1] : ""
 
-    // The model types the manager knows; the one device is of the first.
-    function firstModelType() {
-        const types = ObjModelMgr.modelTypes()
-        return types.length > 0 ? types[0] : ""
-    }
-
     Connections {
         target: ObjDeviceMgr
         // Scan everything until the device is found; then only its address.
@@ -40,17 +33,8 @@ Rectangle {
             if (err !== "")
                 pane.showError(qsTr("Write configuration failed with error: ") + err)
         }
-        // This window handles one device: a project without one gets the
-        // default chip, a project with several loses the current one.
-        function onEventProjectDevices(list) {
-            if (list.length === 0) {
-                const type = pane.firstModelType()
-                if (type !== "")
-                    ObjDeviceMgr.addDeviceToProject(":0x70:" + type, {})
-            } else if (list.length >= 2) {
-                ObjDeviceMgr.removeDeviceFromProject(ObjDeviceMgr.currentDat)
-            }
-        }
+        // This window handles one device; the manager decides which.
+        function onEventProjectDevices() { ObjDeviceMgr.keepOneDevice() }
     }
 
     function showError(text) {

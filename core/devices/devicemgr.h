@@ -1,6 +1,10 @@
 #pragma once
 
+#include "devices/connectiontracker.h"
+#include "devices/deviceroster.h"
+#include "devices/deviceticks.h"
 #include "devices/devicetypes.h"
+#include "devices/operationrouter.h"
 #include "i2c/i2ctypes.h"
 #include "panelcore_global.h"
 
@@ -8,26 +12,34 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
 
-class Device;
-class Model;
 class Production;
 class Project;
-class QTimer;
+class ProjectFiles;
+class ProjectMembership;
+class StateShuttle;
 
 // Knows every device of the open project, which of them a bus scan has
-// found, and which one is current. It turns the I2C service's adapter and
-// slave events into devices and connection state, scans periodically, keeps
-// one saved state per device and moves states between devices and models.
-// Every operation on a device (scripts, configuration reads and writes,
-// functions, monitoring, tasks) goes through here and comes back as a
-// done* signal routed by its context text. Main thread only.
+// found, and which one is current; every operation on a device goes through
+// here and comes back as a done* signal. This is the face that QML, the HTTP
+// API and the command-line companion see. The work is done by collaborators
+// it owns, each with one job:
+//   DeviceRoster       the devices, their saved states, the current device
+//   ConnectionTracker  adapters, chips found by the scans, online mode
+//   StateShuttle       states between the store, the devices and the models
+//   OperationRouter    operations on devices and their completions
+//   ProjectMembership  adding, renaming and removing project devices
+//   ProjectFiles       project and production files
+//   DeviceTicks        the activity and monitor ticks
+// Each uses only those listed above it, and announces its changes by signals
+// that this manager passes on as its own. What the manager decides itself:
+// which device is current, and the device list the user interface shows.
+// Main thread only.
 class PANELCORE_EXPORT DeviceMgr : public QObject
 {
     Q_OBJECT
@@ -47,42 +59,44 @@ class PANELCORE_EXPORT DeviceMgr : public QObject
 public:
     // Monitor timer dividers: the 25 ms tick runs a speed when the tick
     // count is a multiple of its divider.
-    static constexpr int monitor_speed_fast = 4;
-    static constexpr int monitor_speed_normal = 19;
-    static constexpr int monitor_speed_slow = 199;
+    static constexpr int monitor_speed_fast = DeviceTicks::monitorSpeedFast;
+    static constexpr int monitor_speed_normal = DeviceTicks::monitorSpeedNormal;
+    static constexpr int monitor_speed_slow = DeviceTicks::monitorSpeedSlow;
 
-    static constexpr int activityIntervalMs = 1000;
-    static constexpr int monitorIntervalMs = 25;
+    static constexpr int activityIntervalMs = DeviceTicks::activityIntervalMs;
+    static constexpr int monitorIntervalMs = DeviceTicks::monitorIntervalMs;
     static constexpr int openLastProjectDelayMs = 250;
 
     static DeviceMgr *getInstance();
     ~DeviceMgr() override;
 
-    int dongleCount() const { return m_dongleCount; }
+    // Most properties are kept by the collaborator whose job they belong to;
+    // their change signals reach QML as this manager's own.
+    int dongleCount() const { return m_tracker->dongleCount(); }
     int deviceCount() const { return m_deviceCount; }
-    bool onlineMode() const { return m_onlineMode; }
-    bool monitorAllowed() const { return m_monitorAllowed; }
-    bool exportEnabled() const { return m_exportEnabled; }
+    bool onlineMode() const { return m_tracker->onlineMode(); }
+    bool monitorAllowed() const { return m_ticks->monitorAllowed(); }
+    bool exportEnabled() const { return m_router->exportEnabled(); }
     bool currentConnected() const { return m_currentConnected; }
     QString currentType() const { return m_currentType; }
-    QString currentDat() const { return m_currentDat; }
-    QStringList connectedIds() const { return m_connectedIds; }
-    QStringList dongleDescriptions() const { return m_dongleDescriptions; }
-    bool askScanOne() const { return m_askScanOne; }
-    bool askScanOneOpen() const { return m_askScanOneOpen; }
+    QString currentDat() const { return m_roster->currentDat(); }
+    QStringList connectedIds() const { return m_tracker->connectedIds(); }
+    QStringList dongleDescriptions() const { return m_tracker->dongleDescriptions(); }
+    bool askScanOne() const { return m_ticks->askScanOne(); }
+    bool askScanOneOpen() const { return m_ticks->askScanOneOpen(); }
 
-    void setDongleCount(int dongleCount);
+    void setDongleCount(int dongleCount) { m_tracker->setDongleCount(dongleCount); }
     void setDeviceCount(int deviceCount);
-    void setOnlineMode(bool onlineMode);
-    void setMonitorAllowed(bool monitorAllowed);
-    void setExportEnabled(bool exportEnabled);
+    void setOnlineMode(bool onlineMode) { m_tracker->setOnlineMode(onlineMode); }
+    void setMonitorAllowed(bool monitorAllowed) { m_ticks->setMonitorAllowed(monitorAllowed); }
+    void setExportEnabled(bool exportEnabled) { m_router->setExportEnabled(exportEnabled); }
     void setCurrentConnected(bool currentConnected);
     void setCurrentType(const QString &currentType);
     void setCurrentDat(const QString &currentDat);
-    void setConnectedIds(const QStringList &connectedIds);
-    void setDongleDescriptions(const QStringList &dongleDescriptions);
-    void setAskScanOne(bool askScanOne);
-    void setAskScanOneOpen(bool askScanOneOpen);
+    void setConnectedIds(const QStringList &ids) { m_tracker->setConnectedIds(ids); }
+    void setDongleDescriptions(const QStringList &descriptions) { m_tracker->setDongleDescriptions(descriptions); }
+    void setAskScanOne(bool askScanOne) { m_ticks->setAskScanOne(askScanOne); }
+    void setAskScanOneOpen(bool askScanOneOpen) { m_ticks->setAskScanOneOpen(askScanOneOpen); }
 
     // Both take ownership and delete the object they replace.
     void setProject(Project *project);
@@ -119,6 +133,10 @@ public:
     Q_INVOKABLE QVariantMap getDevicesDataDump(const QStringList &dats);
     // The next activity tick reads the current device's configuration.
     Q_INVOKABLE void scheduleReadOnActivity(const QString &idat = QString());
+    // For a window that handles one device, called on each device list: a
+    // project without a device gets the default chip, a project with several
+    // loses the current one.
+    Q_INVOKABLE void keepOneDevice();
 
     QMap<QString, QString> getDeviceMetadata(const QString &dat) const;
     bool verifyDevice(QString &err, const QString &dat, bool requireConnected) const;
@@ -147,10 +165,10 @@ public:
     void storeMonitorEvent(const QString &dat, const QString &speed, const QVariantMap &vmap);
 
     // Read access for diagnostics and tests.
-    QStringList projectDats() const { return m_devices.keys(); }
-    QMap<QString, DeviceState> deviceStates() const { return m_deviceStates; }
-    QPointer<Device> device(const QString &dat) const { return m_devices.value(dat); }
-    QStringList dongleIds() const { return m_dongleIds; }
+    QStringList projectDats() const { return m_roster->dats(); }
+    QMap<QString, DeviceState> deviceStates() const { return m_roster->states(); }
+    QPointer<Device> device(const QString &dat) const { return m_roster->entry(dat); }
+    QStringList dongleIds() const { return m_tracker->dongleIds(); }
 
 signals:
     void dongleCountChanged(int dongleCount);
@@ -193,83 +211,29 @@ private slots:
 private:
     DeviceMgr();
 
-    // Reactions to the I2C service's events.
-    void onDongleAdded(const QString &dongleId, const QString &dongleDescription);
-    void onDongleRemoved(const QString &dongleId, const QString &dongleDescription);
-    void onSlaveAdded(const QString &dat);
-    void onSlaveRemoved(const QString &dat);
-    // Reactions to the manager's own signals.
+    Device *makeDevice(const QString &dat);
+    // Reactions to the manager's own signals: which device is current.
     void onDeviceAdded(const QString &dat);
     void onDeviceRemoved(const QString &dat);
     void onDeviceConnected(const QString &dat);
     void onCurrentDatChanged(const QString &dat);
     void onConnectionChanged();
-    void onDoneReadConfiguration(const QString &err, const QString &ctx, const QString &dat);
-    void onDoneFunction(const QString &err, const QString &ctx, const QString &dat);
-    void onDoneRunMonitor(const QString &err, const QString &ctx, const QString &dat);
-
-    // The DAT an operation works on: idat, or the current device's.
-    QString targetDat(const QString &idat) const;
     // After a device joined or left: count, current DAT and device list.
     void publishProjectChange();
     void recomputeCurrentConnected();
-    Device *makeDevice(const QString &dat);
-    // Null for a DAT outside the project and for a device that has gone.
-    Device *liveDevice(const QString &dat) const;
-    QPointer<Model> modelFor(const QString &dat) const;
-    // Whether two adapter ids name the same adapter: the default adapter is
-    // also announced under the empty id.
-    bool sameAdapter(const QString &dongleIdA, const QString &dongleIdB) const;
-    // The other project DAT at the address of dat, whatever its adapter.
-    QString projectDatAt(const QString &dat) const;
-    // The project DAT of the same chip seen under the other id of its
-    // adapter; empty when the project has no such device.
-    QString projectAliasOf(const QString &dat) const;
-    QString checkAddress(const QString &dat, const QString &exceptDat) const;
-    // The state without the entries a model of the device's type could not
-    // take; defaults, when given, receives that model's default state.
-    QVariantMap acceptedState(const QString &dat, const QVariantMap &state,
-                              QVariantMap *defaults = nullptr) const;
-    // Merges into a saved state, through the model when it shows the device.
-    void mergeIntoShownState(const QString &dat, const QVariantMap &state);
-    QString openProjectFile(const QString &filename);
-    // Verifies and posts a script, or emits done with the error.
-    using DoneSignal = void (DeviceMgr::*)(const QString &, const QString &, const QString &);
-    void runVerified(DoneSignal done, const QString &dat, const QString &ctx, QStringList script,
-                     bool skipGlobalReplacements = false);
-    void dumpScripts(const QString &ctx, const QStringList &original, const QStringList &expanded) const;
-    void notifyOutcome(const QString &err, const QString &succeeded, const QString &failed,
-                       const QString &filename) const;
 
     static DeviceMgr *m_instance;
 
-    int m_dongleCount = 0;
     int m_deviceCount = 0;
-    bool m_onlineMode = false;
-    bool m_monitorAllowed = false;
-    bool m_exportEnabled = false;
     bool m_currentConnected = false;
     QString m_currentType = type_welcome;
-    QString m_currentDat;
-    QStringList m_connectedIds;
-    QStringList m_dongleDescriptions;
-    bool m_askScanOne = false;
-    bool m_askScanOneOpen = false;
 
-    QPointer<Device> m_currentDevice;
-    QMap<QString, QPointer<Device>> m_devices;
-    QMap<int, QString> m_monitorSpeeds;
-    QStringList m_dongleIds;
-    QString m_defaultDongleId; // the adapter the empty id names
-    std::unique_ptr<Production> m_production;
-    std::unique_ptr<Project> m_project;
-    std::unique_ptr<QTimer> m_activityTimer;
-    std::unique_ptr<QTimer> m_monitorTimer;
-    QMap<QString, DeviceState> m_deviceStates;
-    QString m_modelStateDat;
-    quint32 m_monitorTick = 0;
-    bool m_readOnActivity = false;
-    // Connected devices whose configuration has been read since they
-    // connected: only these get immediate-mode writes.
-    QSet<QString> m_readSinceConnected;
+    // In the order they depend on each other; destroyed the other way round.
+    std::unique_ptr<DeviceRoster> m_roster;
+    std::unique_ptr<ConnectionTracker> m_tracker;
+    std::unique_ptr<StateShuttle> m_shuttle;
+    std::unique_ptr<OperationRouter> m_router;
+    std::unique_ptr<ProjectMembership> m_membership;
+    std::unique_ptr<ProjectFiles> m_files;
+    std::unique_ptr<DeviceTicks> m_ticks;
 };

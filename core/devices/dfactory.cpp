@@ -4,7 +4,26 @@
 #include "bvr60600/dmodel.h"
 #include "bvr60600/dvslave.h"
 #include "devices/devicetypes.h"
+#include "i2c/i2cworker.h"
 #include "utils/utils.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// The bus makes simulated slaves without knowing the families; it gets
+// theirs from here whenever an application object is made, before any
+// worker exists. Other types have none.
+void installSimulatedChips()
+{
+    I2cWorker::setDefaultVSlaveFactory([](const QString &dat) -> VSlave * {
+        return DFactory::supportsDat(dat) ? DFactory().newDerivedVSlave(dat) : nullptr;
+    });
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installSimulatedChips)
 
 DFactory::DFactory() = default;
 

@@ -31,8 +31,8 @@ public:
 
     // Takes over the open descriptor fd.
     I2cDevDongle(const SDongle &identity, int fd, unsigned long functionality);
-    // A bus dropped by a rescan gives its descriptor back at once: the
-    // kernel cannot finish removing an unplugged adapter while it is open.
+    // A bus dropped from the registry gives its descriptor back at once:
+    // the kernel cannot finish removing an unplugged adapter while it is open.
     ~I2cDevDongle() override;
 
     unsigned long functionality() const { return m_functionality; }

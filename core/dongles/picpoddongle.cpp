@@ -22,6 +22,9 @@ constexpr unsigned char ReadCode = 0x81;
 constexpr unsigned char WriteCode = 0x80;
 // A transfer that libusb reports done but that moved less than a frame.
 constexpr int ShortTransfer = 1;
+// A stalled endpoint whose halt could not be cleared: every further transfer
+// on it would stall too.
+constexpr int StuckHalt = 2;
 // Replies left over from unanswered requests, taken before the next one.
 constexpr int MaxStaleFrames = 8;
 
@@ -59,12 +62,21 @@ QString locationId(libusb_device *device)
         .arg(path.join(QLatin1Char('.')));
 }
 
-// A stalled endpoint stays stalled until cleared; a clear that finds no
-// device means the stall was the device going away.
+// A stalled endpoint stays stalled until cleared: once cleared, the stall
+// failed one transfer of a working pod. A clear that finds no device means
+// the stall was the device going away.
 int clearHalt(libusb_device_handle *device, unsigned char endpoint)
 {
     const int cleared = libusb_clear_halt(device, endpoint);
-    return cleared == LIBUSB_ERROR_NO_DEVICE ? cleared : LIBUSB_ERROR_PIPE;
+    if (cleared == 0)
+        return LIBUSB_ERROR_PIPE;
+    return cleared == LIBUSB_ERROR_NO_DEVICE ? cleared : StuckHalt;
+}
+
+// The results that mean the pod is lost to us, whatever it still does.
+bool isLoss(int result)
+{
+    return result == LIBUSB_ERROR_NO_DEVICE || result == LIBUSB_ERROR_IO || result == StuckHalt;
 }
 
 QString failureText(int result)
@@ -76,6 +88,11 @@ QString failureText(int result)
         return QStringLiteral("pic pod did not answer within %1 ms").arg(TimeoutMs);
     case LIBUSB_ERROR_PIPE:
         return QStringLiteral("pic pod endpoint stalled");
+    case StuckHalt:
+        return QStringLiteral("pic pod endpoint stalled and the stall could not be cleared");
+    case LIBUSB_ERROR_NO_DEVICE:
+    case LIBUSB_ERROR_IO:
+        return QStringLiteral("pic pod is gone (%1)").arg(QString::fromUtf8(libusb_strerror(result)));
     default:
         return QStringLiteral("pic pod transfer failed: %1")
             .arg(QString::fromUtf8(libusb_strerror(result)));
@@ -183,8 +200,10 @@ PicPodDongle::~PicPodDongle()
 
 bool PicPodDongle::isDisconnected(QString &err, bool ok) const
 {
-    Q_UNUSED(err);
-    return !ok && m_gone;
+    if (ok || m_loss.isEmpty())
+        return false;
+    err = m_loss;
+    return true;
 }
 
 bool PicPodDongle::attach(libusb_device *device)
@@ -221,7 +240,6 @@ bool PicPodDongle::attach(libusb_device *device)
         libusb_close(opened);
         return false;
     }
-    close();
     handle = opened;
     m_bus = libusb_get_bus_number(device);
     m_address = libusb_get_device_address(device);
@@ -290,16 +308,19 @@ DongleList PicPodDongle::Scan(const DongleMgr &mgr)
 
 bool PicPodDongle::request(QString &err, unsigned char *frame, unsigned char *reply)
 {
-    m_gone = !handle;
-    if (m_gone)
+    // Closed by a shutdown, or by a context reset another pod made.
+    if (!handle) {
+        m_loss = QStringLiteral("pic pod is closed");
         return false;
+    }
 
     int result = m_drainPending ? drain() : 0;
     if (result == 0)
         result = exchange(frame, reply);
-    if (result == LIBUSB_ERROR_NO_DEVICE || result == LIBUSB_ERROR_IO) {
-        m_gone = true;
-        tryResetLibUsbContext();
+    if (isLoss(result)) {
+        m_loss = failureText(result);
+        if (result != StuckHalt)
+            tryResetLibUsbContext();
         return false;
     }
     if (result != 0) {
@@ -372,7 +393,7 @@ bool PicPodDongle::hwReadRegister(QString &err, unsigned short address, const QB
                                   QByteArray &regValue, QByteArray &buffer, unsigned char flags)
 {
     Q_UNUSED(buffer);
-    m_gone = false;
+    m_loss.clear();
     if (!isSingleByteTransfer(err, regAddr, regValue, flags))
         return false;
 
@@ -390,7 +411,7 @@ bool PicPodDongle::hwWriteRegister(QString &err, unsigned short address,
                                    const QByteArray &buffer, unsigned char flags)
 {
     Q_UNUSED(buffer);
-    m_gone = false;
+    m_loss.clear();
     if (!isSingleByteTransfer(err, regAddr, regValue, flags))
         return false;
 
@@ -404,25 +425,23 @@ bool PicPodDongle::hwWriteRegister(QString &err, unsigned short address,
 bool PicPodDongle::hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
                                 QByteArray &data)
 {
-    Q_UNUSED(err);
     Q_UNUSED(address);
     Q_UNUSED(regAddr);
     Q_UNUSED(data);
-    m_gone = false;
-    qWarning() << "hwReadPacket not implemented for pic pod.";
+    m_loss.clear();
+    err = QStringLiteral("pic pod does not support packet transfers");
     return false;
 }
 
 bool PicPodDongle::hwWritePacket(QString &err, unsigned short address, const QByteArray &regAddr,
                                  const QByteArray &command, const QByteArray &data)
 {
-    Q_UNUSED(err);
     Q_UNUSED(address);
     Q_UNUSED(regAddr);
     Q_UNUSED(command);
     Q_UNUSED(data);
-    m_gone = false;
-    qWarning() << "hwWritePacket not implemented for pic pod.";
+    m_loss.clear();
+    err = QStringLiteral("pic pod does not support packet transfers");
     return false;
 }
 
@@ -430,24 +449,11 @@ void PicPodDongle::tryResetLibUsbContext()
 {
     if (!LibUsbCtxt || !handle)
         return;
-    const QString port = idText();
     close();
     // Ending the context ends every handle in it: no other pod may keep one.
+    // The registry drops a lost pod at once, and the next scan makes a new
+    // context and opens whatever pod is then in the port.
     FreeContext();
-
-    // The pod may have come back at a new address, but only the one in our
-    // port is ours: the id stays what it was.
-    bool reopened = false;
-    libusb_device **list = nullptr;
-    const ssize_t count = CreateContext() == 0 ? libusb_get_device_list(LibUsbCtxt, &list) : -1;
-    for (ssize_t i = 0; i < count && !reopened; ++i) {
-        if (isPod(list[i]) && locationId(list[i]) == port)
-            reopened = attach(list[i]);
-    }
-    if (count >= 0)
-        libusb_free_device_list(list, 1);
-    if (!reopened)
-        qWarning() << "Unable to recreate device when resetting libusb context";
 }
 
 void PicPodDongle::close()

@@ -34,8 +34,9 @@ public:
     ~PicPodDongle() override;
 
     bool deliversToRegValue() const override { return true; }
-    // Only a pod that libusb lost counts as gone; a NACK or a late reply is
-    // a failed transfer with its own text.
+    // Only a pod that libusb lost counts as gone, and it says why: no
+    // device, an I/O error, a stall that cannot be cleared, a closed handle.
+    // A NACK or a late reply is a failed transfer with its own text.
     bool isDisconnected(QString &err, bool ok) const override;
 
     bool hwReadPacket(QString &err, unsigned short address, const QByteArray &regAddr,
@@ -59,21 +60,22 @@ private:
     bool isAt(libusb_device *device) const;
 
     // One request frame and its reply frame. False with err set when the
-    // transfer failed, false with err empty when the pod is gone.
+    // transfer failed, false with err empty and m_loss set when the pod is
+    // gone.
     bool request(QString &err, unsigned char *frame, unsigned char *reply);
-    // 0, a libusb error, or ShortTransfer.
+    // 0, a libusb error, ShortTransfer or StuckHalt.
     int exchange(unsigned char *frame, unsigned char *reply);
     // Takes what an earlier, unanswered request left on the IN endpoint.
     int drain();
-    // libusb can get stuck once a device went away; starting it afresh and
-    // reopening the pod in its port is the only cure.
+    // libusb can get stuck once a device went away; starting it afresh is
+    // the only cure.
     void tryResetLibUsbContext();
 
     const DongleMgr *m_owner;
     unsigned char m_bus = 0;
     unsigned char m_address = 0;
-    // The last transfer found the pod gone.
-    bool m_gone = false;
+    // Why the last transfer found the pod gone; empty while it works.
+    QString m_loss;
     // A request went unanswered: its reply may still arrive.
     bool m_drainPending = false;
 };

@@ -1,6 +1,5 @@
 #include "i2c/i2cworker.h"
 
-#include "devices/dfactory.h"
 #include "dongles/donglescanner.h"
 #include "dongles/ft4222dongle.h"
 #if defined(Q_OS_LINUX)
@@ -94,6 +93,12 @@ const QList<Probe> &probes()
     return table;
 }
 
+I2cWorker::VSlaveFactory &defaultVSlaveFactory()
+{
+    static I2cWorker::VSlaveFactory factory;
+    return factory;
+}
+
 } // namespace
 
 I2cWorker::I2cWorker()
@@ -110,10 +115,12 @@ I2cWorker::I2cWorker()
 #if defined(Q_OS_LINUX)
     m_dongleMgr.registerScanFn(Dongles::DongleScanner<Dongles::I2cDevDongle>());
 #endif
-    // The families' simulated chips; other types have none.
-    m_vslaveFactory = [](const QString &dat) -> VSlave * {
-        return DFactory::supportsDat(dat) ? DFactory().newDerivedVSlave(dat) : nullptr;
-    };
+    m_vslaveFactory = defaultVSlaveFactory();
+}
+
+void I2cWorker::setDefaultVSlaveFactory(VSlaveFactory factory)
+{
+    defaultVSlaveFactory() = std::move(factory);
 }
 
 I2cWorker::~I2cWorker()

@@ -43,6 +43,10 @@ public:
 
     // Set before the worker starts, or from its own thread.
     void setVSlaveFactory(VSlaveFactory factory) { m_vslaveFactory = std::move(factory); }
+    // The factory every worker starts with. The bus knows no device family:
+    // the device factory installs the families' simulated chips here when
+    // the application object is made. Main thread, before any worker.
+    static void setDefaultVSlaveFactory(VSlaveFactory factory);
     void setFlowControl(std::shared_ptr<FlowControl> flow) { m_flow = std::move(flow); }
 
     bool isVirtualSlave(const QString &dat) const { return m_vslaves.contains(dat); }

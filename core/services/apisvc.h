@@ -1,10 +1,12 @@
 #pragma once
 
 #include "panelcore_global.h"
+#include "services/apiconnection.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -23,7 +25,7 @@ class PANELCORE_EXPORT ApiSvc : public QObject
 
 public:
     // A script body beyond this size is refused before it is parsed.
-    static constexpr qsizetype maxBodySize = 1024 * 1024;
+    static constexpr qsizetype maxBodySize = ApiConnection::maxBodySize;
 
     static ApiSvc *getInstance();
     ~ApiSvc() override;
@@ -45,12 +47,19 @@ private:
 
     ApiSvc();
 
+    bool refused(const QHttpServerRequest &request, QHttpServerResponder &responder) const;
+    bool hostAllowed(const QByteArray &host) const;
     void runScript(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void finishScript(const QString &name, const QString &err);
 
     static ApiSvc *m_instance;
 
     QPointer<QHttpServer> m_server;
+    // This machine's own names, as a Host header may give them.
+    QStringList m_ownNames;
+    // The Host most recently found acceptable: clients send the same one
+    // with every request.
+    mutable QByteArray m_allowedHost;
     // Keyed by the context name given to DeviceMgr, unique per request.
     std::map<QString, std::unique_ptr<PendingScript>> m_pending;
     quint64 m_scriptSerial = 0;

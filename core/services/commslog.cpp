@@ -3,7 +3,6 @@
 #include "logger.h"
 #include "settings.h"
 
-#include "devices/device.h"
 #include "i2c/i2csvc.h"
 
 #include <QCoreApplication>
@@ -64,16 +63,22 @@ void CommsLog::logAttach(const QObject *obj)
 {
     // A Device connects its six data signals here, each to the log* slot of
     // the same name (eventBulkDataRead -> logBulkDataRead, ...); other objects
-    // are ignored.
-    const auto *device = qobject_cast<const Device *>(obj);
-    if (!device)
+    // are ignored. By signature, because the devices sit above this log: it
+    // knows them by these names only.
+    if (!obj || !obj->inherits("Device"))
         return;
-    connect(device, &Device::eventBulkDataRead, this, &CommsLog::logBulkDataRead);
-    connect(device, &Device::eventBulkDataWrite, this, &CommsLog::logBulkDataWrite);
-    connect(device, &Device::eventRegDataRead, this, &CommsLog::logRegDataRead);
-    connect(device, &Device::eventRegDataWrite, this, &CommsLog::logRegDataWrite);
-    connect(device, &Device::eventPmbusDataRead, this, &CommsLog::logPmbusDataRead);
-    connect(device, &Device::eventPmbusDataWrite, this, &CommsLog::logPmbusDataWrite);
+    connect(obj, SIGNAL(eventBulkDataRead(QString, QString, QString, QByteArray)),
+            this, SLOT(logBulkDataRead(QString, QString, QString, QByteArray)));
+    connect(obj, SIGNAL(eventBulkDataWrite(QString, QString, QString, QByteArray)),
+            this, SLOT(logBulkDataWrite(QString, QString, QString, QByteArray)));
+    connect(obj, SIGNAL(eventRegDataRead(QString, QString, QString, QByteArray)),
+            this, SLOT(logRegDataRead(QString, QString, QString, QByteArray)));
+    connect(obj, SIGNAL(eventRegDataWrite(QString, QString, QString, QByteArray)),
+            this, SLOT(logRegDataWrite(QString, QString, QString, QByteArray)));
+    connect(obj, SIGNAL(eventPmbusDataRead(QString, QString, QString, QByteArray)),
+            this, SLOT(logPmbusDataRead(QString, QString, QString, QByteArray)));
+    connect(obj, SIGNAL(eventPmbusDataWrite(QString, QString, QString, QByteArray)),
+            this, SLOT(logPmbusDataWrite(QString, QString, QString, QByteArray)));
 }
 
 void CommsLog::logDetach(const QObject *obj)

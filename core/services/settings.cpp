@@ -1,12 +1,9 @@
 #include "settings.h"
 
-#include "view/viewtop.h"
-
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QHash>
-#include <QQmlEngine>
 #include <QSet>
 
 #include <algorithm>
@@ -271,8 +268,7 @@ void Settings::clearComponentCache()
     if (!m_debugBuild || !m_reloadableOnStartup)
         return;
     // The reloaded documents must be read from disk again, not from the cache.
-    if (ViewTop *view = ViewTop::existingInstance())
-        view->engine()->clearComponentCache();
+    emit eventClearComponentCache();
 }
 
 void Settings::setSize(const QSize &size) { assign(this, m_size, size, &Settings::sizeChanged); }

@@ -101,7 +101,9 @@ public:
     void setDebugNoRules(bool debugNoRules);
     void setI2cOpenScanBuses(const QStringList &i2cOpenScanBuses);
 
-    // Lets a developer reload QML from disk without restarting.
+    // Lets a developer reload QML from disk without restarting: in a
+    // development build with reloadableOnStartup, asks the view to clear its
+    // engine's component cache (eventClearComponentCache); otherwise nothing.
     Q_INVOKABLE void clearComponentCache();
 
 signals:
@@ -129,6 +131,10 @@ signals:
     void deepReadChanged(bool deepRead);
     void debugNoRulesChanged(bool debugNoRules);
     void i2cOpenScanBusesChanged(const QStringList &i2cOpenScanBuses);
+    // The window connects its QML engine here; the settings know no window.
+    // Delivered before clearComponentCache() returns, so the reload that
+    // follows reads the documents from disk.
+    void eventClearComponentCache();
 
 private:
     Settings();

@@ -73,6 +73,7 @@ ViewTop::ViewTop()
     rootContext()->setContextProperty(QStringLiteral("applicationDirPath"), QDir::currentPath());
 
     connect(settings, &Settings::lastProjectChanged, this, &QWindow::setTitle);
+    connect(settings, &Settings::eventClearComponentCache, engine(), &QQmlEngine::clearComponentCache);
     setTitle(settings->lastProject());
 
     connect(engine(), &QQmlEngine::quit, this, &QWindow::close);

@@ -9,13 +9,12 @@
 // on. SIGTERM or SIGINT ends it with exit code 0. Settings and data folders
 // live in a temporary folder, never the user's.
 
-#include "bvr60600/dmodel.h"
 #include "devices/devicemgr.h"
 #include "i2c/i2csvc.h"
-#include "models/modelmgr.h"
 #include "services/apisvc.h"
 #include "services/settings.h"
 #include "services/signalquit.h"
+#include "view/startup.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -90,21 +89,21 @@ int main(int argc, char **argv)
         port = freePort();
     SignalQuit::install();
 
-    Bvr60600::DModel model;
-    ModelMgr::getInstance()->insertModel(model.myType(), &model);
-
     // Scripts sent by clients must find the chip as they left it: no
-    // configuration writes or monitor reads of the manager's own in between.
+    // configuration writes of the manager's own in between (and the start
+    // keeps monitor reads off).
+    Startup::Options options;
+    options.shell = Startup::Shell::Headless;
+    options.defaultDevice = chipDat;
+    options.immediateMode = false;
+    const Startup startup(options);
     Settings *settings = Settings::getInstance();
-    settings->setImmediateMode(false);
     DeviceMgr *mgr = DeviceMgr::getInstance();
-    mgr->setMonitorAllowed(false);
-    if (const QString err = mgr->addDeviceToProject(chipDat, {}); !err.isEmpty()) {
-        std::fprintf(stderr, "apiserver: %s\n", qPrintable(err));
+    if (!mgr->projectDats().contains(chipDat)) {
+        std::fprintf(stderr, "apiserver: %s did not join the project\n", qPrintable(chipDat));
         return 1;
     }
     emit I2cSvc::getInstance()->doVirtualSlave(QString(), chipDat, true);
-    mgr->setOnlineMode(true);
     settings->setApiServicePort(port);
     ApiSvc::getInstance();
 

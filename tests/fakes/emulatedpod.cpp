@@ -117,6 +117,7 @@ void EmulatedPod::plug(int configuration, const QByteArray &kernelDriver)
         m_boundDriver = configuration ? kernelDriver : QByteArray();
         m_claimedBy = nullptr;
         m_halted[0] = m_halted[1] = false;
+        m_haltStuck = false;
         m_opens = 0;
         m_fault = Fault::None;
         m_replies.clear();
@@ -332,6 +333,10 @@ long EmulatedPod::ioctl(UMockdevIoctlClient *client, unsigned long request, UMoc
         const unsigned int endpoint = value();
         if (endpoint != OutEndpoint && endpoint != InEndpoint)
             return -ENOENT;
+        // A device that stalls the clearing request itself fails that control
+        // transfer: -EPIPE, endpoint stalled (usb/error-codes.rst).
+        if (m_haltStuck)
+            return -EPIPE;
         m_halted[endpoint == InEndpoint] = false;
         return 0;
     }
@@ -429,7 +434,9 @@ long EmulatedPod::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
         m_pending.push_back(taken);
         return 0;
     case Fault::Stall:
+    case Fault::StuckStall:
         m_halted[0] = true;
+        m_haltStuck = fault == Fault::StuckStall;
         complete(taken, -EPIPE, 0);
         return 0;
     case Fault::IoError:

@@ -33,6 +33,7 @@ public:
         Silent,         // takes it and never answers: the IN transfer times out
         LateReply,      // answers only after the host stopped waiting
         Stall,          // halts the OUT endpoint
+        StuckStall,     // halts the OUT endpoint and refuses to clear it until replugged
         IoError,        // the OUT transfer fails on the wire
     };
 
@@ -113,6 +114,7 @@ private:
     QByteArray m_kernelDriver;  // the one that binds to it when it is free
     UMockdevIoctlClient *m_claimedBy = nullptr;
     bool m_halted[2] = {};      // OUT, IN
+    bool m_haltStuck = false;   // clearing a halt fails
     int m_opens = 0;
     std::vector<UMockdevIoctlClient *> m_clients;   // usbfs files opened on the pod
     Fault m_fault = Fault::None;

@@ -31,13 +31,17 @@ std::mutex lock;
 
 struct Bridge
 {
+    explicit Bridge(bool plugged) { bus.connected = plugged; }
+
     FakeBus bus { lock };
     uint32_t generation = 0; // a new one each time the bridge is plugged in
     uint8_t status = Idle;
     int busyPolls = 0;
 };
 
-Bridge bridges[2];
+// As after a reset: a test that loads the library without resetting it must
+// not find the second bridge.
+Bridge bridges[2] = { Bridge(true), Bridge(false) };
 
 struct Device
 {

@@ -56,6 +56,9 @@ private slots:
 
     void init()
     {
+        // A failed init() skips cleanup(): start afresh all the same.
+        if (svc)
+            cleanup();
         ft4222->call("fake_ft4222_set_connected", 0);
         pod->plug();
         start();
@@ -66,6 +69,15 @@ private slots:
         delete svc;
         svc = nullptr;
         pod->unplug();
+    }
+
+    // The service must let go of the pod while the emulated pod still
+    // answers: left to the application's exit, the release would wait for
+    // an answer for ever.
+    void cleanupTestCase()
+    {
+        delete svc;
+        svc = nullptr;
     }
 
     void readRequestAndReply()
@@ -167,7 +179,8 @@ private slots:
 
     // Fault: any failed write reset the whole libusb context (and with the
     // configuration fault, lost the pod). Only a pod that is gone is worth
-    // a reset; a timeout or a stall leaves it open and working.
+    // a reset; it leaves the registry at once and the next scan opens it
+    // afresh. A timeout or a stall leaves it open and working.
     void resetOnlyWhenGone_data()
     {
         QTest::addColumn<bool>("write");
@@ -189,18 +202,39 @@ private slots:
 
         pod->script(fault);
         QString err;
-        if (write)
-            svc->waitWriteRegister(chip, "\x40", "\x5A", err);
-        else
-            readRegister(svc, chip, "\x41", 1, err);
-        // A reset opens the pod afresh; nothing else may.
-        QCOMPARE(pod->opens(), gone ? 2 : 1);
+        const QStringList dropped = announced(svc, &I2cSvc::eventDongleRemoved, [&] {
+            if (write)
+                svc->waitWriteRegister(chip, "\x40", "\x5A", err);
+            else
+                readRegister(svc, chip, "\x41", 1, err);
+        });
+        QVERIFY(!err.isEmpty());
+        QCOMPARE(err.contains(QLatin1String("[disconnected]")), gone);
+        QCOMPARE(dropped, gone ? podAnnounced : QStringList());
+        // Only a scan opens the pod.
+        QCOMPARE(pod->opens(), 1);
+        if (gone) {
+            QCOMPARE(announced(svc, &I2cSvc::eventDongleAdded, [this] { rescan(svc); }), podAnnounced);
+            QCOMPARE(pod->opens(), 2);
+        }
         QString next;
         QCOMPARE(readRegister(svc, podChip, "\x41", 1, next), QByteArray("\x07"));
         QCOMPARE(next, QString());
+    }
 
-        QVERIFY(!err.isEmpty());
-        QCOMPARE(err.contains(QLatin1String("[disconnected]")), gone);
+    // Fault: a stall the pod would not let be cleared counted as a failed
+    // transfer of a working pod, which stayed and stalled every transfer.
+    void stuckStallLosesThePod()
+    {
+        pod->script(EmulatedPod::Fault::StuckStall);
+        QString err;
+        const QStringList dropped = announced(svc, &I2cSvc::eventDongleRemoved, [&] {
+            svc->waitWriteRegister(chip, "\x40", "\x5A", err);
+        });
+        QCOMPARE(err, QStringLiteral("writeRegister failed with error pic pod endpoint stalled and "
+                                     "the stall could not be cleared [disconnected]"));
+        QCOMPARE(dropped, podAnnounced);
+        QTRY_COMPARE(pod->openFiles(), 0);
     }
 
     // Fault: every scan opened the pod a second time to see whether it was
@@ -255,22 +289,25 @@ private slots:
         QCOMPARE(removed.count(), 0);
     }
 
-    // A pod that is really gone is a disconnection, and goes from the
-    // registry at the next scan.
+    // A pod that is really gone is a disconnection with its reason: the
+    // line that finds it gone drops it from the registry and lets go of its
+    // usbfs file, and the rest of the script fails with that line's error.
     void unplugMidScript()
     {
         QSignalSpy removed(svc, &I2cSvc::eventSlaveRemoved);
         pod->unplugAfter(4);
         QString err;
-        svc->waitRunScript(chip, QStringList(4, QStringLiteral("read_register 0x41 1")), err);
+        const QStringList dropped = announced(svc, &I2cSvc::eventDongleRemoved, [&] {
+            svc->waitRunScript(chip, QStringList(4, QStringLiteral("read_register 0x41 1")), err);
+        });
         const QStringList errors = err.split('\n');
         QCOMPARE(errors.size(), 2);
-        for (const QString &line : errors)
-            QVERIFY2(line.endsWith(QLatin1String(" [disconnected]")), qPrintable(line));
+        QCOMPARE(errors.at(1), errors.at(0));
+        QVERIFY2(errors.at(0).startsWith(QLatin1String("readRegister failed with error pic pod is gone ("))
+                     && errors.at(0).endsWith(QLatin1String(") [disconnected]")),
+                 qPrintable(err));
         QVERIFY(removed.contains({ chip }));
-
-        pod->unplug();
-        QCOMPARE(announced(svc, &I2cSvc::eventDongleRemoved, [this] { rescan(svc); }), podAnnounced);
+        QCOMPARE(dropped, podAnnounced);
         QTRY_COMPARE(pod->openFiles(), 0);
     }
 
@@ -293,18 +330,19 @@ private slots:
         QCOMPARE(readRegister(svc, "0x1234" + chip, "\x40", 1, err), QByteArray("\x22"));
     }
 
+    // Fault: a packet transfer, which the pod cannot make, failed without a
+    // reason, as if it had been cut short.
     void packetsRefused()
     {
         QSignalSpy read(svc, &I2cSvc::doneReadBulk);
         QSignalSpy written(svc, &I2cSvc::doneWriteBulk);
         QSignalSpy removed(svc, &I2cSvc::eventSlaveRemoved);
-        QTest::ignoreMessage(QtWarningMsg, "hwReadPacket not implemented for pic pod.");
-        QTest::ignoreMessage(QtWarningMsg, "hwWritePacket not implemented for pic pod.");
         emit svc->doReadBulk("r", chip, "\xB0", "\xC1", 10);
         emit svc->doWriteBulk("w", chip, "\xB0", "\xC2", QByteArray(), 0);
         QTRY_COMPARE(written.count(), 1);
-        QVERIFY(!read.first().at(0).toString().isEmpty());
-        QVERIFY(!written.first().at(0).toString().isEmpty());
+        const QString refused = QStringLiteral("pic pod does not support packet transfers");
+        QCOMPARE(read.first().at(0).toString(), refused);
+        QCOMPARE(written.first().at(0).toString(), refused);
         QCOMPARE(removed.count(), 0);
     }
 

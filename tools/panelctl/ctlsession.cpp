@@ -3,14 +3,13 @@
 #include "bvr60600/dmodel.h"
 #include "bvr60600/voutcode.h"
 #include "devices/devicemgr.h"
-#include "devices/project.h"
 #include "i2c/i2cscript.h"
 #include "i2c/i2csvc.h"
 #include "models/modelmgr.h"
-#include "services/commslog.h"
 #include "services/notificationsvc.h"
 #include "services/settings.h"
 #include "utils/utils.h"
+#include "view/startup.h"
 
 namespace {
 
@@ -38,27 +37,29 @@ bool sameState(const CtlSession::ChipState &a, const CtlSession::ChipState &b)
 
 CtlSession::CtlSession(const Options &options)
     : m_options(options)
-    , m_model(std::make_unique<Bvr60600::DModel>())
 {
-    Settings *settings = Settings::getInstance();
-    // The manager's own writes and reads would come between ours.
-    settings->setImmediateMode(false);
-    settings->setOpenLastProject(false);
-    settings->setScanManual(false);
-    settings->setScanOpen(false);
+    // Before the start opens any adapter, so that it opens at this speed.
     if (options.speedKbps > 0)
-        settings->setI2cSpeed(options.speedKbps);
+        Settings::getInstance()->setI2cSpeed(options.speedKbps);
 
-    // The log connects itself to the bus before the first transfer.
-    CommsLog::getInstance();
-    ModelMgr::getInstance()->insertModel(m_model->myType(), m_model.get());
-    DeviceMgr *mgr = DeviceMgr::getInstance();
-    mgr->setProject(new Project);
-    mgr->setMonitorAllowed(false);
-    mgr->setOnlineMode(true);
+    Startup::Options start;
+    start.shell = Startup::Shell::Headless;
+    start.nameApplication = false;
+    // attach() puts the device the command names in the project.
+    start.defaultDevice.clear();
+    // The manager's own writes and reads would come between ours.
+    start.immediateMode = false;
+    start.openLastProject = false;
+    start.scanOpen = false;
+    m_startup = std::make_unique<Startup>(start);
 }
 
 CtlSession::~CtlSession() = default;
+
+Bvr60600::DModel *CtlSession::model() const
+{
+    return m_startup->model();
+}
 
 CtlSession::Error CtlSession::noAdapter()
 {
@@ -234,11 +235,11 @@ CtlSession::Error CtlSession::readConfiguration(const QString &dat)
 CtlSession::ChipState CtlSession::modelState() const
 {
     ChipState state;
-    state.code = m_model->voutControl();
-    state.autoPwm = m_model->autoPwm();
-    state.forcedPwm = m_model->forcedPwm();
-    state.passThrough = m_model->passThrough();
-    state.note = m_model->voutControl_dirty();
+    state.code = model()->voutControl();
+    state.autoPwm = model()->autoPwm();
+    state.forcedPwm = model()->forcedPwm();
+    state.passThrough = model()->passThrough();
+    state.note = model()->voutControl_dirty();
     return state;
 }
 
@@ -247,7 +248,7 @@ CtlSession::Error CtlSession::writeConfiguration(const QString &dat, const ChipS
     // The device class leaves a reserved code out of its script; saying so
     // here beats a read-back that silently keeps the old code. A reserved
     // code the chip already holds stays, so its mode can still be changed.
-    if (target.code != m_model->voutControl() && Bvr60600::VoutCode::isReserved(target.code))
+    if (target.code != model()->voutControl() && Bvr60600::VoutCode::isReserved(target.code))
         return { ExitUsage, QStringLiteral("Code %1 is reserved; the chip takes codes %2 to %3")
                                 .arg(target.code)
                                 .arg(Bvr60600::VoutCode::minCode)
@@ -258,10 +259,10 @@ CtlSession::Error CtlSession::writeConfiguration(const QString &dat, const ChipS
     if (sameState(modelState(), target))
         return {};
 
-    m_model->setVoutControl(target.code);
-    m_model->setAutoPwm(target.autoPwm);
-    m_model->setForcedPwm(target.forcedPwm);
-    m_model->setPassThrough(target.passThrough);
+    model()->setVoutControl(target.code);
+    model()->setAutoPwm(target.autoPwm);
+    model()->setForcedPwm(target.forcedPwm);
+    model()->setPassThrough(target.passThrough);
 
     QString writeErr;
     bool finished = false;

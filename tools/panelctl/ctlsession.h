@@ -13,6 +13,7 @@
 namespace Bvr60600 {
 class DModel;
 }
+class Startup;
 
 // The engine behind every panelctl command: the same model, device manager,
 // I2C service and communication log the window runs, driven one operation
@@ -146,8 +147,10 @@ private:
     bool barrier(int timeoutMs);
     Error timeoutOrInterrupt(const QString &what) const;
 
+    Bvr60600::DModel *model() const;
+
     Options m_options;
-    std::unique_ptr<Bvr60600::DModel> m_model;
+    std::unique_ptr<Startup> m_startup;
     bool m_interrupted = false;
     quint64 m_serial = 0;
 };

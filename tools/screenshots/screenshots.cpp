@@ -10,6 +10,7 @@
 #include "services/brand.h"
 #include "services/notificationsvc.h"
 #include "services/settings.h"
+#include "view/startup.h"
 #include "view/viewtop.h"
 
 #include <QApplication>
@@ -82,13 +83,14 @@ long residentKiB()
 
 int measure()
 {
+    Startup startup(ShellStart::options(QStringLiteral(PANEL_SOURCE_DIR)));
     ViewTop *view = ViewTop::getInstance();
     qint64 firstFrameMs = -1;
     QObject::connect(view, &QQuickWindow::frameSwapped, view, [&firstFrameMs] {
         if (firstFrameMs < 0)
             firstFrameMs = g_sinceStart.elapsed();
     });
-    auto model = ShellStart::start(QStringLiteral(PANEL_SOURCE_DIR));
+    startup.showWindow();
     ShellStart::waitFor([&firstFrameMs] { return firstFrameMs >= 0; });
     const long afterFirstFrame = residentKiB();
     settle(2000);
@@ -165,7 +167,8 @@ void shootStyle(const QString &style)
 int shoot()
 {
     QDir().mkpath(g_outDir);
-    auto model = ShellStart::start(QStringLiteral(PANEL_SOURCE_DIR));
+    Startup startup(ShellStart::options(QStringLiteral(PANEL_SOURCE_DIR)));
+    startup.showWindow();
     ViewTop *view = ViewTop::getInstance();
     ShellStart::waitFor([view] { return view->isExposed(); });
     for (const QString &style : {Brand::STYLE_DARK, Brand::STYLE_LIGHT}) {
@@ -207,9 +210,9 @@ int main(int argc, char **argv)
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("orvane"));
-    QApplication::setApplicationName(QStringLiteral("BVR60600"));
+    Startup::nameApplication();
     Settings::getInstance()->setLogOnStartup(false);
+    ShellStart::storePreferences();
 
     const QStringList args = QApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--measure")))

@@ -1,26 +1,21 @@
 #pragma once
 
-// Starts the main window as the program does, for the screenshot tool and
-// the main-window test: the chip model published before the view exists, the
-// start-up settings, the view shown from the compiled-in documents. The
-// project starts empty, so the window opens on the welcome view.
+// The main window started as the program starts it, for the screenshot tool
+// and the main-window test, over an empty project (the window opens on the
+// welcome view) and with the preferences a bench wants; and the helpers both
+// drive it with.
 
-#include "bvr60600/dmodel.h"
 #include "devices/devicemgr.h"
-#include "devices/project.h"
 #include "i2c/i2csvc.h"
-#include "models/modelmgr.h"
-#include "services/brand.h"
 #include "services/settings.h"
+#include "view/startup.h"
 #include "view/viewtop.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QQuickItem>
 #include <functional>
-#include <memory>
 
 namespace ShellStart {
 
@@ -29,34 +24,25 @@ inline QString chipDat()
     return QStringLiteral(":0x70:bvr60600");
 }
 
-// The returned model must outlive the view.
-inline std::unique_ptr<Bvr60600::DModel> start(const QString &sourceDir)
+// The program's start-up, but over an empty project, never a reopened one.
+inline Startup::Options options(const QString &sourceDir)
 {
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
-    auto model = std::make_unique<Bvr60600::DModel>();
-    DeviceMgr *deviceMgr = DeviceMgr::getInstance();
-    deviceMgr->setProject(new Project);
-    ViewTop::publishSingleton("orvane.gui.modelbvr60600", "ObjModelBvr60600", model.get());
-    ViewTop::getInstance();
-    ModelMgr::getInstance()->insertModel(model->myType(), model.get());
+    Startup::Options options;
+    options.defaultDevice.clear();
+    options.openLastProject = false;
+    options.sourceDir = sourceDir;
+    return options;
+}
 
+// What a user could have stored: the compiled-in documents, no test pane, a
+// window large enough for every view. Call Startup::nameApplication() first,
+// so that they land in the program's store.
+inline void storePreferences()
+{
     Settings *settings = Settings::getInstance();
-    settings->setI2c8BitAddress(false);
-    settings->setScanManual(false);
-    settings->setScanOpen(true);
-    settings->setImmediateMode(true);
-    settings->setOpenLastProject(false);
     settings->setReloadableOnStartup(false);
-    settings->setProjectExtension(QStringLiteral("cfg"));
-    settings->setViewLevel(0);
     settings->setTestPane(false);
     settings->setSize(QSize(1280, 800));
-    Brand::getInstance()->setStyle(Brand::STYLE_DARK);
-    deviceMgr->setMonitorAllowed(false);
-    deviceMgr->setOnlineMode(true);
-
-    ViewTop::getInstance()->showTop(sourceDir);
-    return model;
 }
 
 // Runs the event loop until `done` holds or the time is up.

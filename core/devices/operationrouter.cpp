@@ -1,11 +1,11 @@
-// The device manager's operations on devices: scripts, configuration reads
-// and writes, functions, tasks, monitoring and the data dump.
+#include "devices/operationrouter.h"
 
-#include "devices/devicemgr.h"
-
+#include "devices/connectiontracker.h"
 #include "devices/device.h"
+#include "devices/deviceroster.h"
+#include "devices/stateshuttle.h"
 #include "i2c/i2csvc.h"
-#include "models/model.h"
+#include "models/model.h" // assignProperty
 #include "services/logger.h"
 #include "services/settings.h"
 #include "utils/utils.h"
@@ -30,12 +30,30 @@ QString registerReportText(const QString &entry)
 
 } // namespace
 
-QString DeviceMgr::targetDat(const QString &idat) const
+OperationRouter::OperationRouter(DeviceRoster &roster, ConnectionTracker &tracker, StateShuttle &shuttle,
+                                 QObject *parent)
+    : QObject(parent)
+    , m_roster(roster)
+    , m_tracker(tracker)
+    , m_shuttle(shuttle)
 {
-    return idat.isEmpty() ? m_currentDat : idat;
+    connect(I2cSvc::getInstance(), &I2cSvc::doneRunScript, this, &OperationRouter::route);
+    connect(this, &OperationRouter::doneRunMonitor, this, &OperationRouter::onDoneRunMonitor);
+    connect(this, &OperationRouter::doneFunction, this, &OperationRouter::onDoneFunction);
+    connect(this, &OperationRouter::doneReadConfiguration, this, &OperationRouter::onDoneReadConfiguration);
 }
 
-void DeviceMgr::dumpScripts(const QString &ctx, const QStringList &original, const QStringList &expanded) const
+void OperationRouter::setExportEnabled(bool exportEnabled)
+{
+    assignProperty(this, m_exportEnabled, exportEnabled, &OperationRouter::exportEnabledChanged);
+}
+
+QString OperationRouter::targetDat(const QString &idat) const
+{
+    return idat.isEmpty() ? m_roster.currentDat() : idat;
+}
+
+void OperationRouter::dumpScripts(const QString &ctx, const QStringList &original, const QStringList &expanded) const
 {
     QString base = ctx.section(QLatin1Char(','), 0, 0);
     base.replace(QLatin1Char(' '), QLatin1Char('_'));
@@ -47,15 +65,15 @@ void DeviceMgr::dumpScripts(const QString &ctx, const QStringList &original, con
                          expanded.join(QLatin1Char('\n')));
 }
 
-bool DeviceMgr::verifyExecutableScript(QString &err, const QString &dat, const QString &ctx,
-                                       QStringList &script, bool skipGlobalReplacements)
+bool OperationRouter::verifyExecutableScript(QString &err, const QString &dat, const QString &ctx,
+                                             QStringList &script, bool skipGlobalReplacements)
 {
     err.clear();
     const QStringList original = script;
-    Device *device = liveDevice(dat);
+    Device *device = m_roster.device(dat);
     if (!device) {
         err = QStringLiteral("Called with an invalid device id");
-    } else if (!isConnected(dat, true)) {
+    } else if (!m_tracker.isConnected(dat, true)) {
         err = QStringLiteral("Called with a disconnected device id");
     } else if (script.isEmpty()) {
         err = QStringLiteral("Called with no script commands");
@@ -71,8 +89,8 @@ bool DeviceMgr::verifyExecutableScript(QString &err, const QString &dat, const Q
     return err.isEmpty();
 }
 
-void DeviceMgr::runVerified(DoneSignal done, const QString &dat, const QString &ctx, QStringList script,
-                            bool skipGlobalReplacements)
+void OperationRouter::runVerified(DoneSignal done, const QString &dat, const QString &ctx, QStringList script,
+                                  bool skipGlobalReplacements)
 {
     QString err;
     if (verifyExecutableScript(err, dat, ctx, script, skipGlobalReplacements))
@@ -81,55 +99,55 @@ void DeviceMgr::runVerified(DoneSignal done, const QString &dat, const QString &
         emit (this->*done)(err, ctx, dat);
 }
 
-void DeviceMgr::doRunScript(const QString &idat, const QString &name, const QStringList &script)
+void OperationRouter::doRunScript(const QString &idat, const QString &name, const QStringList &script)
 {
-    runVerified(&DeviceMgr::doneRunScript, targetDat(idat), ctxRunScript + QLatin1Char(',') + name, script);
+    runVerified(&OperationRouter::doneRunScript, targetDat(idat), ctxRunScript + QLatin1Char(',') + name, script);
 }
 
-void DeviceMgr::doRunMonitor(const QString &idat, const QString &speed)
+void OperationRouter::doRunMonitor(const QString &idat, const QString &speed)
 {
     const QString dat = targetDat(idat);
-    Device *device = liveDevice(dat);
-    runVerified(&DeviceMgr::doneRunMonitor, dat, ctxRunMonitor + speed,
+    Device *device = m_roster.device(dat);
+    runVerified(&OperationRouter::doneRunMonitor, dat, ctxRunMonitor + speed,
                 device ? device->getMonitorScript(speed) : QStringList());
 }
 
-void DeviceMgr::doReadConfiguration(const QString &idat)
+void OperationRouter::doReadConfiguration(const QString &idat)
 {
     const QString dat = targetDat(idat);
-    Device *device = liveDevice(dat);
-    runVerified(&DeviceMgr::doneReadConfiguration, dat, ctxReadConfiguration,
+    Device *device = m_roster.device(dat);
+    runVerified(&OperationRouter::doneReadConfiguration, dat, ctxReadConfiguration,
                 device ? device->getReadConfigurationScript() : QStringList());
 }
 
-void DeviceMgr::doWriteConfiguration(const QString &idat, bool fetchCurrentModelState)
+void OperationRouter::doWriteConfiguration(const QString &idat, bool fetchCurrentModelState)
 {
     const QString dat = targetDat(idat);
-    if (fetchCurrentModelState && !dat.isEmpty() && dat == m_currentDat)
-        getModelState(dat);
-    setDeviceState(dat);
-    Device *device = liveDevice(dat);
+    if (fetchCurrentModelState && !dat.isEmpty() && dat == m_roster.currentDat())
+        m_shuttle.getModelState(dat);
+    m_shuttle.setDeviceState(dat);
+    Device *device = m_roster.device(dat);
     const QStringList script = device ? device->getWriteConfigurationScript() : QStringList();
     // Nothing differs from the chip: nothing to run and nothing to report.
     if (script.isEmpty())
         return;
-    runVerified(&DeviceMgr::doneWriteConfiguration, dat, ctxWriteConfiguration, script);
+    runVerified(&OperationRouter::doneWriteConfiguration, dat, ctxWriteConfiguration, script);
 }
 
-void DeviceMgr::doFunction(const QString &idat, const QString &name, const QVariantMap &params)
+void OperationRouter::doFunction(const QString &idat, const QString &name, const QVariantMap &params)
 {
     const QString dat = targetDat(idat);
-    Device *device = liveDevice(dat);
+    Device *device = m_roster.device(dat);
     const bool skip = params.value(QStringLiteral("skipGlobalScriptReplacements"), false).toBool();
-    runVerified(&DeviceMgr::doneFunction, dat, ctxFunction + name,
+    runVerified(&OperationRouter::doneFunction, dat, ctxFunction + name,
                 device ? device->getFunctionScript(name, params) : QStringList(), skip);
 }
 
-QVariantMap DeviceMgr::task(const QString &idat, const QString &name, const QVariantMap &params)
+QVariantMap OperationRouter::task(const QString &idat, const QString &name, const QVariantMap &params)
 {
     const QString dat = targetDat(idat);
     const QString ctx = ctxTask + name;
-    Device *device = liveDevice(dat);
+    Device *device = m_roster.device(dat);
     if (!device || name.isEmpty()) {
         emit doneTask(QStringLiteral("Invalid device manager task call."), ctx, dat);
         return {};
@@ -139,15 +157,14 @@ QVariantMap DeviceMgr::task(const QString &idat, const QString &name, const QVar
     return result;
 }
 
-void DeviceMgr::map_doneRunScript(const QString &err, const QString &ctx, const QString &dat)
+void OperationRouter::route(const QString &err, const QString &ctx, const QString &dat)
 {
     if (ctx.startsWith(ctxRunScript)) {
         emit doneRunScript(err, ctx, dat);
         // A failed script leaves a register image that may never have been
         // read; it must not replace the saved state.
-        if (err.isEmpty() && m_connectedIds.contains(dat) && m_onlineMode
-            && Settings::getInstance()->immediateMode())
-            getDeviceState(dat);
+        if (err.isEmpty() && m_tracker.isConnected(dat, true) && Settings::getInstance()->immediateMode())
+            m_shuttle.getDeviceState(dat);
     } else if (ctx.startsWith(ctxRunMonitor)) {
         emit doneRunMonitor(err, ctx, dat);
     } else if (ctx.startsWith(ctxFunction)) {
@@ -159,16 +176,16 @@ void DeviceMgr::map_doneRunScript(const QString &err, const QString &ctx, const 
     }
 }
 
-void DeviceMgr::onDoneReadConfiguration(const QString &err, const QString &ctx, const QString &dat)
+void OperationRouter::onDoneReadConfiguration(const QString &err, const QString &ctx, const QString &dat)
 {
     Q_UNUSED(ctx)
-    if (err.isEmpty() && getDeviceState(dat))
-        m_readSinceConnected.insert(dat);
+    if (err.isEmpty() && m_shuttle.getDeviceState(dat))
+        m_tracker.markRead(dat);
 }
 
-void DeviceMgr::onDoneFunction(const QString &err, const QString &ctx, const QString &dat)
+void OperationRouter::onDoneFunction(const QString &err, const QString &ctx, const QString &dat)
 {
-    Device *device = liveDevice(dat);
+    Device *device = m_roster.device(dat);
     if (!err.isEmpty() || !device)
         return;
     const QString name = ctx.mid(ctxFunction.size());
@@ -177,9 +194,9 @@ void DeviceMgr::onDoneFunction(const QString &err, const QString &ctx, const QSt
         emit eventFunction(dat, name, vmap);
 }
 
-void DeviceMgr::onDoneRunMonitor(const QString &err, const QString &ctx, const QString &dat)
+void OperationRouter::onDoneRunMonitor(const QString &err, const QString &ctx, const QString &dat)
 {
-    Device *device = liveDevice(dat);
+    Device *device = m_roster.device(dat);
     if (!err.isEmpty() || !device)
         return;
     const QString speed = ctx.mid(ctxRunMonitor.size());
@@ -190,45 +207,26 @@ void DeviceMgr::onDoneRunMonitor(const QString &err, const QString &ctx, const Q
     emit eventDeviceMonitor(dat, speed, vmap);
 }
 
-void DeviceMgr::monitor()
+void OperationRouter::storeMonitorEvent(const QString &dat, const QString &speed, const QVariantMap &vmap)
 {
-    if (!m_onlineMode || !m_monitorAllowed)
-        return;
-    const QStringList dats = m_devices.keys();
-    for (const QString &dat : dats) {
-        if (!m_connectedIds.contains(dat))
-            continue;
-        for (auto it = m_monitorSpeeds.cbegin(); it != m_monitorSpeeds.cend(); ++it) {
-            if (m_monitorTick % quint32(it.key()) == 0)
-                doRunMonitor(dat, it.value());
-        }
-    }
-    ++m_monitorTick;
-}
-
-void DeviceMgr::storeMonitorEvent(const QString &dat, const QString &speed, const QVariantMap &vmap)
-{
-    if (Device *device = liveDevice(dat); device && m_exportEnabled)
+    if (Device *device = m_roster.device(dat); device && m_exportEnabled)
         device->exportMonitorEvent(speed, vmap);
 }
 
-QVariantMap DeviceMgr::getDevicesDataDump(const QStringList &dats)
+QVariantMap OperationRouter::getDevicesDataDump(const QStringList &dats)
 {
     QVariantMap dump;
     for (const QString &dat : dats) {
         QStringList info;
-        const QMap<QString, QString> meta = getDeviceMetadata(dat);
+        const QMap<QString, QString> meta = m_roster.metadata(dat, m_tracker.isConnected(dat, true));
         for (auto it = meta.cbegin(); it != meta.cend(); ++it)
             info << QStringLiteral("%1: %2").arg(it.key(), it.value());
 
         QStringList properties;
-        if (m_devices.contains(dat)) {
+        if (m_roster.contains(dat)) {
             // The model's unsaved edits are reported as they stand, without
             // being stored or replaced by what the chip holds.
-            const QPointer<Model> model = modelFor(dat);
-            const QVariantMap state = (dat == m_currentDat && dat == m_modelStateDat && model)
-                                          ? model->getState()
-                                          : m_deviceStates.value(dat);
+            const QVariantMap state = m_shuttle.shownState(dat);
             for (auto it = state.cbegin(); it != state.cend(); ++it) {
                 if (it.value().canConvert<QString>())
                     properties << QStringLiteral("%1: %2").arg(it.key(), it.value().toString());
