@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev libgl-dev
+    qt6-declarative-dev-tools   # qmlcachegen compiles the QML at build time; qmllint
     libusb-1.0-0-dev
     umockdev libumockdev-dev   # the pod test runs libusb on an emulated usbfs
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts

@@ -395,6 +395,8 @@ void TestMainWindow::settingBoxFollowsSetting()
 
 void TestMainWindow::demonstrationWindowCombinesStates()
 {
+    // The pane's content is made when the pane first shows.
+    Settings::getInstance()->setTestPane(true);
     QQuickItem *pane = item("testPane");
     // The button may sit below the pane's fold; its signal is what counts.
     QMetaObject::invokeMethod(object(pane, "fieldStates"), "clicked");
@@ -412,6 +414,7 @@ void TestMainWindow::demonstrationWindowCombinesStates()
 
 void TestMainWindow::brandWindowsOpen()
 {
+    Settings::getInstance()->setTestPane(true);
     QQuickItem *pane = item("testPane");
     for (const char *name : {"summaryWindow", "iconsWindow"}) {
         auto *window = qobject_cast<QQuickWindow *>(pane->property(name).value<QObject *>());

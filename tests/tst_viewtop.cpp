@@ -6,6 +6,8 @@
 #include "view/viewtop.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -21,6 +23,8 @@ private slots:
     void initTestCase();
     void singletonsReachQml_data();
     void singletonsReachQml();
+    void notificationLevelsReachQml_data();
+    void notificationLevelsReachQml();
     void titleFollowsLastProject();
     void engineQuitClosesWindow();
     void rootSource_data();
@@ -91,6 +95,30 @@ void TestViewTop::singletonsReachQml()
     QCOMPARE(value->metaObject()->className(), className.toUtf8());
     // The engine must not have taken the service over.
     QCOMPARE(QQmlEngine::objectOwnership(value), QQmlEngine::CppOwnership);
+}
+
+void TestViewTop::notificationLevelsReachQml_data()
+{
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<int>("value");
+    // The numbers that notifications carry in files and over the API.
+    QTest::addRow("information") << "Information" << 0;
+    QTest::addRow("error") << "Error" << 2;
+}
+
+void TestViewTop::notificationLevelsReachQml()
+{
+    QFETCH(QString, level);
+    QFETCH(int, value);
+    QQmlComponent component(ViewTop::getInstance()->engine());
+    component.setData(QStringLiteral("import QtQml\nimport orvane.gui.notification\n"
+                                     "QtObject { property int value: Notification.%1 }")
+                          .arg(level)
+                          .toUtf8(),
+                      QUrl(QStringLiteral("qrc:/test/levels.qml")));
+    std::unique_ptr<QObject> object(component.create());
+    QVERIFY2(object, qPrintable(component.errorString()));
+    QCOMPARE(object->property("value").toInt(), value);
 }
 
 void TestViewTop::titleFollowsLastProject()
@@ -201,6 +229,12 @@ void TestViewTop::clearComponentCacheRereadsDocuments()
     QVERIFY(write(1));
     QCOMPARE(load(), 1);
     QVERIFY(write(2));
+    // QML's disk cache tells an edit by the file's time in milliseconds; two
+    // writes within one would read as no edit.
+    QFile edited(file);
+    QVERIFY(edited.open(QIODevice::ReadWrite));
+    QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(2), QFileDevice::FileModificationTime));
+    edited.close();
     // As the hot-reload root calls it.
     QVERIFY(QMetaObject::invokeMethod(settings, "clearComponentCache"));
     QCOMPARE(load(), settings->debugBuild() && reloadable ? 2 : 1);

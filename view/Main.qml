@@ -32,7 +32,7 @@ Rectangle {
 
     // For tests and the screenshot tool: the parts of the window by name.
     readonly property alias commsLogWindow: commsLogWindow
-    readonly property alias aboutBox: aboutBox
+    readonly property Dialog aboutBox: aboutLoader.item
     readonly property alias deviceArea: deviceArea
     readonly property alias footer: footer
     readonly property alias projectOpenDialog: openDialog
@@ -57,6 +57,28 @@ Rectangle {
         Qt.openUrlExternally("file:///" + String(path).replace(/^\/+/, ""))
     }
 
+    // A menu whose entries (actions, submenus, separators) become menu items
+    // the first time it opens. Menu items are the dearest part of the window
+    // to make, and a start seldom opens every menu.
+    component LazyMenu: Menu {
+        id: lazyMenu
+        property list<QtObject> entries
+        onAboutToShow: {
+            if (lazyMenu.count > 0)
+                return
+            // Told apart by what they can do: a menu adds, an action triggers.
+            for (let i = 0; i < lazyMenu.entries.length; ++i) {
+                const entry = lazyMenu.entries[i]
+                if (typeof entry.addMenu === "function")
+                    lazyMenu.addMenu(entry)
+                else if (typeof entry.trigger === "function")
+                    lazyMenu.addAction(entry)
+                else
+                    lazyMenu.addItem(entry)
+            }
+        }
+    }
+
     GridLayout {
         anchors.fill: parent
         columns: 3
@@ -67,101 +89,107 @@ Rectangle {
             id: menuBar
             Layout.columnSpan: 3
             Layout.fillWidth: true
-            palette.window: ObjBrand.window
-            palette.windowText: ObjBrand.windowText
-            palette.base: ObjBrand.base
-            palette.highlight: ObjBrand.highlight
 
-            Menu {
+            LazyMenu {
                 title: qsTr("&Project")
-                Action {
-                    text: qsTr("&Open")
-                    onTriggered: { root.logAction("Project", "Open"); openDialog.open() }
-                }
-                Action {
-                    text: qsTr("&Save")
-                    onTriggered: {
-                        root.logAction("Project", "Save")
-                        if (ObjSettings.lastProject !== "")
-                            saveDialog.selectedFile = "file:///" + ObjSettings.lastProject.replace(/^\/+/, "")
-                        saveDialog.open()
+                entries: [
+                    Action {
+                        text: qsTr("&Open")
+                        onTriggered: { root.logAction("Project", "Open"); openDialog.open() }
+                    },
+                    Action {
+                        text: qsTr("&Save")
+                        onTriggered: {
+                            root.logAction("Project", "Save")
+                            if (ObjSettings.lastProject !== "")
+                                saveDialog.selectedFile = "file:///" + ObjSettings.lastProject.replace(/^\/+/, "")
+                            saveDialog.open()
+                        }
+                    },
+                    MenuSeparator {},
+                    Action {
+                        text: qsTr("&Quit")
+                        onTriggered: { root.logAction("Project", "Quit"); Qt.quit() }
                     }
-                }
-                MenuSeparator {}
-                Action {
-                    text: qsTr("&Quit")
-                    onTriggered: { root.logAction("Project", "Quit"); Qt.quit() }
-                }
+                ]
             }
-            Menu {
+            LazyMenu {
                 title: qsTr("&View")
-                Menu {
-                    title: qsTr("&Log")
+                entries: [
+                    LazyMenu {
+                        title: qsTr("&Log")
+                        entries: [
+                            Action {
+                                text: qsTr("&File")
+                                onTriggered: { root.logAction("View", "Log->File"); root.openLocal(ObjLogger.logFilename()) }
+                            },
+                            Action {
+                                text: qsTr("&Directory")
+                                onTriggered: { root.logAction("View", "Log->Directory"); root.openLocal(ObjLogger.logFilepath()) }
+                            }
+                        ]
+                    },
+                    LazyMenu {
+                        title: qsTr("&Options")
+                        entries: [
+                            Action {
+                                text: qsTr("&Collapsing Allowed")
+                                checkable: true
+                                checked: ObjSettings.collapsing
+                                onTriggered: {
+                                    root.logAction("View", "Options->Collapsing Allowed")
+                                    ObjSettings.collapsing = checked
+                                    checked = Qt.binding(() => ObjSettings.collapsing)
+                                }
+                            },
+                            Action {
+                                text: qsTr("&Docking Allowed")
+                                checkable: true
+                                checked: ObjSettings.docking
+                                onTriggered: {
+                                    root.logAction("View", "Options->Docking Allowed")
+                                    ObjSettings.docking = checked
+                                    checked = Qt.binding(() => ObjSettings.docking)
+                                }
+                            },
+                            Action {
+                                id: testPaneAction
+                                objectName: "testPaneAction"
+                                text: qsTr("&Test Pane")
+                                checkable: true
+                                checked: ObjSettings.testPane
+                                enabled: ObjSettings.viewLevel === 0
+                                onTriggered: {
+                                    root.logAction("View", "Options->Test Pane")
+                                    ObjSettings.testPane = checked
+                                    checked = Qt.binding(() => ObjSettings.testPane)
+                                }
+                            }
+                        ]
+                    },
+                    MenuSeparator {},
                     Action {
-                        text: qsTr("&File")
-                        onTriggered: { root.logAction("View", "Log->File"); root.openLocal(ObjLogger.logFilename()) }
+                        objectName: "commsLogAction"
+                        text: qsTr("&Comms Log")
+                        onTriggered: { root.logAction("View", "Comms Log"); root.showCommsLog() }
                     }
-                    Action {
-                        text: qsTr("&Directory")
-                        onTriggered: { root.logAction("View", "Log->Directory"); root.openLocal(ObjLogger.logFilepath()) }
-                    }
-                }
-                Menu {
-                    title: qsTr("&Options")
-                    Action {
-                        text: qsTr("&Collapsing Allowed")
-                        checkable: true
-                        checked: ObjSettings.collapsing
-                        onTriggered: {
-                            root.logAction("View", "Options->Collapsing Allowed")
-                            ObjSettings.collapsing = checked
-                            checked = Qt.binding(() => ObjSettings.collapsing)
-                        }
-                    }
-                    Action {
-                        text: qsTr("&Docking Allowed")
-                        checkable: true
-                        checked: ObjSettings.docking
-                        onTriggered: {
-                            root.logAction("View", "Options->Docking Allowed")
-                            ObjSettings.docking = checked
-                            checked = Qt.binding(() => ObjSettings.docking)
-                        }
-                    }
-                    Action {
-                        id: testPaneAction
-                        objectName: "testPaneAction"
-                        text: qsTr("&Test Pane")
-                        checkable: true
-                        checked: ObjSettings.testPane
-                        enabled: ObjSettings.viewLevel === 0
-                        onTriggered: {
-                            root.logAction("View", "Options->Test Pane")
-                            ObjSettings.testPane = checked
-                            checked = Qt.binding(() => ObjSettings.testPane)
-                        }
-                    }
-                }
-                MenuSeparator {}
-                Action {
-                    objectName: "commsLogAction"
-                    text: qsTr("&Comms Log")
-                    onTriggered: { root.logAction("View", "Comms Log"); root.showCommsLog() }
-                }
+                ]
             }
-            Menu {
+            LazyMenu {
                 title: qsTr("&Help")
-                Action {
-                    text: qsTr("&About")
-                    onTriggered: { root.logAction("Help", "About"); aboutBox.open() }
-                }
-                Action {
-                    text: qsTr("&Datasheet")
-                    onTriggered: {
-                        root.logAction("Help", "Datasheet")
-                        Qt.openUrlExternally("https://www.orvane.com/products/bvr60600/datasheet")
+                entries: [
+                    Action {
+                        text: qsTr("&About")
+                        onTriggered: { root.logAction("Help", "About"); root.openAboutBox() }
+                    },
+                    Action {
+                        text: qsTr("&Datasheet")
+                        onTriggered: {
+                            root.logAction("Help", "Datasheet")
+                            Qt.openUrlExternally("https://www.orvane.com/products/bvr60600/datasheet")
+                        }
                     }
-                }
+                ]
             }
         }
 
@@ -244,30 +272,42 @@ Rectangle {
         onAccepted: ObjDeviceMgr.saveProject(ObjUtils.localFileFromUrl(selectedFile))
     }
 
-    AboutBox {
-        id: aboutBox
+    // The about box is made after the first frame, while the window waits
+    // for the user; asked for before that, it is finished at once.
+    function openAboutBox() {
+        aboutLoader.asynchronous = false
+        aboutBox.open()
     }
 
+    Loader {
+        id: aboutLoader
+        asynchronous: true
+        sourceComponent: AboutBox {}
+    }
+
+    // Made with the window: it collects the communication log from the start.
     CommsLogWindow {
         id: commsLogWindow
         objectName: "commsLogWindow"
     }
 
     // Developer menu: only a development build can switch the simulated chip.
-    Menu {
+    LazyMenu {
         id: demoMenu
         title: qsTr("D&emo")
-        Action {
-            objectName: "currentDemoAction"
-            text: qsTr("*CURRENT*")
-            checkable: true
-            checked: ObjDeviceMgr.currentConnected
-            onTriggered: {
-                root.logAction("Demo", "*CURRENT*")
-                ObjI2cSvc.doVirtualSlave("", ObjDeviceMgr.currentDat, checked)
-                checked = Qt.binding(() => ObjDeviceMgr.currentConnected)
+        entries: [
+            Action {
+                objectName: "currentDemoAction"
+                text: qsTr("*CURRENT*")
+                checkable: true
+                checked: ObjDeviceMgr.currentConnected
+                onTriggered: {
+                    root.logAction("Demo", "*CURRENT*")
+                    ObjI2cSvc.doVirtualSlave("", ObjDeviceMgr.currentDat, checked)
+                    checked = Qt.binding(() => ObjDeviceMgr.currentConnected)
+                }
             }
-        }
+        ]
     }
 
     Component.onCompleted: {

@@ -54,7 +54,7 @@ Item {
         }
     }
 
-    Dialog {
+    OrvaneDialog {
         id: addDialog
         objectName: "addDeviceDialog"
         title: qsTr("Add device")
@@ -64,8 +64,6 @@ Item {
         height: 125
         modal: true
         padding: 8
-        palette.window: ObjBrand.window
-        palette.windowText: ObjBrand.windowText
 
         // Adds the chosen address; an error stays in the dialog as a tooltip.
         function addToProject() {

@@ -41,7 +41,6 @@ SmartParent {
         anchors.top: parent.top
         anchors.margins: 12
         width: Math.min(parent.width - 24, 720)
-        palette.windowText: ObjBrand.windowText
         palette.window: ObjBrand.grpBackground
         palette.mid: ObjBrand.border
 

@@ -25,8 +25,8 @@ Rectangle {
     readonly property var shownPages: pages.filter(page => page.shown)
     property string currentKey: "control"
     readonly property alias configuration: configuration
-    readonly property alias directI2c: directI2c
-    readonly property alias registerView: registerView
+    readonly property Item directI2c: directI2cPage.item
+    readonly property Item registerView: registerPage.item
 
     function pageIndex(key) {
         return pages.findIndex(page => page.key === key)
@@ -69,11 +69,6 @@ Rectangle {
                 id: tabBar
                 objectName: "deviceTabs"
                 Layout.fillWidth: true
-                palette.button: ObjBrand.button
-                palette.buttonText: ObjBrand.buttonText
-                palette.window: ObjBrand.window
-                palette.windowText: ObjBrand.windowText
-                palette.base: ObjBrand.base
                 palette.mid: ObjBrand.border
                 palette.dark: ObjBrand.darker
 
@@ -155,7 +150,7 @@ Rectangle {
                     required property int index
                     readonly property var modelData: viewMain.pages[index]
                     property bool undocked: false
-                    readonly property Item page: [configuration, directI2c, registerView][index]
+                    readonly property Item page: [configuration, directI2cPage, registerPage][index]
 
                     function undock() {
                         undocked = true
@@ -183,13 +178,12 @@ Rectangle {
                         }
                     }
 
-                    Window {
+                    OrvaneWindow {
                         id: window
                         objectName: "window_" + dock.modelData.key
                         title: dock.modelData.title
                         width: 900
                         height: 650
-                        color: ObjBrand.window
                         onClosing: dock.redock()
                     }
                 }
@@ -204,16 +198,33 @@ Rectangle {
         objectName: "viewConfiguration"
         anchors.fill: parent
     }
-    ViewDirectI2cTool {
-        id: directI2c
-        objectName: "viewDirectI2cTool"
+    // Raw I2C needs an adapter and Register Map a connected chip, which a
+    // start seldom has at once: each page is made the first time it shows,
+    // then kept.
+    component LazyPage: Loader {
+        id: lazyPage
         anchors.fill: parent
-        visible: ObjDeviceMgr.dongleCount > 0
+        active: false
+        Binding {
+            target: lazyPage
+            property: "active"
+            value: true
+            when: lazyPage.visible
+            restoreMode: Binding.RestoreNone
+        }
     }
-    ViewRegister {
-        id: registerView
-        objectName: "viewRegister"
-        anchors.fill: parent
+    LazyPage {
+        id: directI2cPage
+        visible: ObjDeviceMgr.dongleCount > 0
+        sourceComponent: ViewDirectI2cTool {
+            objectName: "viewDirectI2cTool"
+        }
+    }
+    LazyPage {
+        id: registerPage
         visible: ObjDeviceMgr.currentConnected
+        sourceComponent: ViewRegister {
+            objectName: "viewRegister"
+        }
     }
 }

@@ -10,6 +10,8 @@
 #include "services/notificationsvc.h"
 #include "services/settings.h"
 #include "utils/utils.h"
+#include "view/registerfieldmodel.h"
+#include "view/registermapmodel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -57,6 +59,15 @@ ViewTop::ViewTop()
     publishSingleton("orvane.gui.notification", "ObjNotification", NotificationSvc::getInstance());
     publishSingleton("orvane.gui.settings", "ObjSettings", settings);
     publishSingleton("orvane.gui.utils", "ObjUtils", Utils::getInstance());
+
+    // Notification levels by name (Notification.Information, .Error) for the
+    // views that post or show them.
+    qmlRegisterUncreatableMetaObject(Notification::staticMetaObject, "orvane.gui.notification", 1, 0,
+                                     "Notification", QStringLiteral("Notification only names levels"));
+    // The models behind the views, created by the views that show them.
+    qmlRegisterType<RegisterMapModel>("applayout", 1, 0, "RegisterMapModel");
+    qmlRegisterUncreatableType<RegisterFieldModel>("applayout", 1, 0, "RegisterFieldModel",
+                                                   QStringLiteral("A RegisterMapModel owns its fields"));
 
     // The help menu opens documents relative to where the user started us.
     rootContext()->setContextProperty(QStringLiteral("applicationDirPath"), QDir::currentPath());

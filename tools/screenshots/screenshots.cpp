@@ -18,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QJSValue>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 
@@ -117,11 +116,7 @@ void shootStyle(const QString &style)
     if (registers) {
         call(registers, "refresh");
         settle(200);
-        auto *list = registers->findChild<QObject *>(QStringLiteral("registerList"));
-        auto *rows = list ? list->property("model").value<QObject *>() : nullptr;
-        QJSValue first;
-        if (rows && QMetaObject::invokeMethod(rows, "get", Q_RETURN_ARG(QJSValue, first), Q_ARG(int, 2)))
-            call(registers, "selectRegister", first.property(QStringLiteral("uid")).toString());
+        call(registers, "selectRegister", QStringLiteral("cr_control"));
         call(registers, "openEditor");
         save(view, s + QStringLiteral("_register_editor"));
         QObject *editor = registers->findChild<QObject *>(QStringLiteral("viewRegisterEdit"));

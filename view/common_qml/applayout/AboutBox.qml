@@ -5,7 +5,7 @@ import controls
 import orvane.gui.brand
 
 // Who made the program and which version it is.
-Dialog {
+OrvaneDialog {
     id: about
     objectName: "aboutBox"
     title: qsTr("About GUI")
@@ -14,8 +14,6 @@ Dialog {
     modal: true
     width: 340
     padding: 16
-    palette.window: ObjBrand.window
-    palette.windowText: ObjBrand.windowText
 
     readonly property string versionText: qsTr("GUI version: ") + Qt.application.version
 

@@ -3,16 +3,16 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Window
 import Qt.labs.folderlistmodel
+import controls
 import orvane.gui.brand
 
 // Every picture compiled into the program, by folder, with its file name.
-Window {
+OrvaneWindow {
     id: icons
     objectName: "brandIcons"
     title: qsTr("Brand Icons")
     width: 760
     height: 560
-    color: ObjBrand.window
 
     component Tile: ColumnLayout {
         id: tile

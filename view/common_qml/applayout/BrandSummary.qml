@@ -2,17 +2,17 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Window
+import controls
 import orvane.gui.brand
 
 // The current look at a glance: style, logo, every style colour and the
 // fixed palettes, for checking a palette change without hunting for it.
-Window {
+OrvaneWindow {
     id: summary
     objectName: "brandSummary"
     title: qsTr("Brand Summary")
     width: 760
     height: 620
-    color: ObjBrand.window
 
     readonly property var colorNames: [
         "altBase", "base", "border", "button", "buttonText", "darker", "darkerHighlight",

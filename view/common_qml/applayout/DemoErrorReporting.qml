@@ -4,19 +4,19 @@ import QtQuick.Layouts
 import QtQuick.Window
 import brand
 import smartcontrols
+import controls
 import orvane.gui.brand
 import orvane.gui.modelmgr
 
 // Every smart control in every validation state, so the colours and fonts
 // can be judged side by side; the last column edits the model manager's
 // test properties, which the validation demonstration keeps changing.
-Window {
+OrvaneWindow {
     id: demo
     objectName: "demoErrorReporting"
     title: qsTr("Demonstration of error reporting")
     width: 1300
     height: 500
-    color: ObjBrand.window
 
     readonly property var stateTitles: ["<OK>", "<WARN>", "<ERROR>", "<CHANGED>", "<WARN+CHANGED>",
                                         "<ERROR+CHANGED>", "TEST BED"]

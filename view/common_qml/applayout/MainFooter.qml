@@ -222,7 +222,7 @@ Rectangle {
                     height: Math.max(44, entry.implicitHeight + 12)
                     radius: 3
                     color: ObjBrand.base
-                    border.color: type === 2 ? ObjBrand.errorColor : ObjBrand.border
+                    border.color: type === Notification.Error ? ObjBrand.errorColor : ObjBrand.border
                     RowLayout {
                         anchors.fill: parent
                         anchors.margins: 6
@@ -233,7 +233,7 @@ Rectangle {
                             Label {
                                 Layout.fillWidth: true
                                 text: message
-                                color: type === 2 ? ObjBrand.errorColor : ObjBrand.text
+                                color: type === Notification.Error ? ObjBrand.errorColor : ObjBrand.text
                                 wrapMode: Text.Wrap
                             }
                             Label {

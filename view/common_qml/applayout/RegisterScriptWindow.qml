@@ -6,7 +6,7 @@ import controls
 import orvane.gui.brand
 
 // Shows the script that writing the pending register changes would run.
-Window {
+OrvaneWindow {
     id: scriptWindow
     objectName: "registerScriptWindow"
     property var script: []
@@ -19,7 +19,6 @@ Window {
     height: 420
     minimumWidth: 360
     minimumHeight: 240
-    color: ObjBrand.window
 
     ColumnLayout {
         anchors.fill: parent

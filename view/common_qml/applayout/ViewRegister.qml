@@ -1,206 +1,69 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import applayout
 import controls
 import orvane.gui.brand
 import orvane.gui.devicemgr
-import orvane.gui.notification
-import "codetexts.js" as CodeTexts
 
 // The register map of the current device: its registers, the fields of the
 // selected one, a bit editor, and changes kept pending until written as one
-// script.
+// script. The model holds the data and the edits; this view lays them out.
 Rectangle {
     id: view
     objectName: "viewRegister"
     property int registerBits: 8
     property var registerColumns: [qsTr("Address"), qsTr("Value"), qsTr("Name")]
     property var fieldColumns: [qsTr("Bits"), qsTr("Access"), qsTr("Reset"), qsTr("Name"), qsTr("Description")]
-    readonly property string scriptName: "ViewRegister"
 
-    // uid -> new value as "0x" + hex digits, the form the update script takes.
-    property var pending: ({})
-    readonly property int pendingCount: Object.keys(pending).length
+    readonly property alias pending: registers.pending
+    readonly property alias pendingCount: registers.pendingCount
     readonly property string pendingText: pendingCount + " change" + (pendingCount > 1 ? "s" : "")
-    property string selectedUid: ""
-    property var selectedFields: []
+    readonly property alias selectedUid: registers.selectedUid
     property string lastError: ""
-    // From posting the update script until its outcome: the pending changes
-    // are still shown and must not be posted twice.
-    property bool writing: false
 
     color: ObjBrand.window
 
-    function sizeOf(entry) {
-        const size = parseInt(entry.size)
-        return isNaN(size) || size <= 0 ? registerBits : size
-    }
-
-    function indexOf(uid) {
-        for (let i = 0; i < registers.count; ++i) {
-            if (registers.get(i).uid === uid)
-                return i
-        }
-        return -1
-    }
-
-    // The list is updated in place when it holds the same registers, so the
-    // scroll position and the selection stay where they were.
     function refresh() {
-        const result = ObjDeviceMgr.task("", "getRegisterView", { filter: filterField.text })
-        const entries = []
-        for (const text of (result.data || [])) {
-            try {
-                const entry = JSON.parse(text)
-                entries.push({ uid: String(entry.uid), address: String(entry.address),
-                               value: String(entry.value), name: String(entry.name),
-                               group: String(entry.group || ""), size: sizeOf(entry) })
-            } catch (e) {
-                console.log("ViewRegister: skipping a register entry that is not JSON: " + text)
-            }
-        }
-        const sameRows = entries.length === registers.count
-                && entries.every((entry, i) => registers.get(i).uid === entry.uid)
-        if (sameRows) {
-            entries.forEach((entry, i) => registers.set(i, entry))
-        } else {
-            const contentY = registerList.contentY
-            registers.clear()
-            entries.forEach(entry => registers.append(entry))
-            registerList.contentY = Math.min(contentY, Math.max(0, registerList.contentHeight - registerList.height))
-        }
-        registerList.currentIndex = indexOf(selectedUid)
-        if (registerList.currentIndex < 0)
-            selectRegister("")
-        else
-            loadFields()
+        registers.refresh()
     }
 
     function selectRegister(uid) {
-        selectedUid = uid
-        registerList.currentIndex = indexOf(uid)
-        loadFields()
-    }
-
-    function loadFields() {
-        fields.clear()
-        const index = indexOf(selectedUid)
-        if (index < 0) {
-            selectedFields = []
-            return
-        }
-        const result = ObjDeviceMgr.task("", "getRegisterFieldView", { address: registers.get(index).address })
-        const list = []
-        for (const text of (result.data || [])) {
-            try {
-                list.push(JSON.parse(text))
-            } catch (e) {
-                console.log("ViewRegister: skipping a field entry that is not JSON: " + text)
-            }
-        }
-        selectedFields = list
-        list.forEach(field => fields.append({ bits: bitsText(field), access: String(field.access),
-                                              reset: String(field.reset || ""), name: String(field.name),
-                                              description: String(field.description || "") }))
-    }
-
-    function bitsText(field) {
-        const lsb = parseInt(field.start)
-        const msb = lsb + parseInt(field.size) - 1
-        const two = n => String(n).padStart(2, "0")
-        return "[" + two(msb) + ":" + two(lsb) + "]"
-    }
-
-    function deviceValue(uid) {
-        const index = indexOf(uid)
-        return index < 0 ? 0 : parseInt(registers.get(index).value, 16)
-    }
-
-    function shownValue(uid) {
-        return pending[uid] !== undefined ? parseInt(pending[uid], 16) : deviceValue(uid)
-    }
-
-    // A change back to what the chip holds is no change.
-    function setPending(uid, value) {
-        const next = Object.assign({}, pending)
-        const index = indexOf(uid)
-        if (index < 0 || value === deviceValue(uid))
-            delete next[uid]
-        else
-            next[uid] = CodeTexts.hexText(value, Math.ceil(registers.get(index).size / 4))
-        pending = next
-    }
-
-    function clearPending() {
-        pending = ({})
+        registers.select(uid)
     }
 
     function openEditor() {
-        const index = indexOf(selectedUid)
-        if (index < 0)
-            return
-        const entry = registers.get(index)
-        editor.uid = entry.uid
-        editor.address = entry.address
-        editor.name = entry.name
-        editor.size = entry.size
-        editor.fields = selectedFields
-        editor.deviceValue = deviceValue(entry.uid)
-        editor.value = shownValue(entry.uid)
-        editor.open()
-    }
-
-    function updateScript() {
-        return ObjDeviceMgr.task("", "getRegisterUpdateScript", pending).script || []
-    }
-
-    function writeChanges() {
-        if (pendingCount === 0 || writing)
-            return
-        writing = true
-        ObjDeviceMgr.doRunScript("", scriptName, updateScript())
+        if (registers.selectedRow >= 0)
+            editor.open()
     }
 
     function showScript() {
-        scriptWindow.script = updateScript()
+        scriptWindow.script = registers.updateScript()
         scriptWindow.show()
         scriptWindow.raise()
     }
 
-    onVisibleChanged: if (visible && ObjDeviceMgr.currentConnected) refresh()
+    RegisterMapModel {
+        id: registers
+        // Other registers replace the list: the scroll position stays where
+        // it was, as far as the new list reaches.
+        property real keptContentY: 0
 
-    Connections {
-        target: ObjDeviceMgr
-        function onDoneRunScript(err, ctx, dat) {
-            if (ctx.split(",")[1] !== view.scriptName || dat !== ObjDeviceMgr.currentDat)
-                return
-            view.writing = false
+        active: view.visible && ObjDeviceMgr.currentConnected
+        filter: filterField.text
+        registerBits: view.registerBits
+        onWritten: (err) => {
             view.lastError = err
-            if (err === "") {
-                ObjNotification.createNotification(qsTr("The script executed successfully."), 0)
-            } else {
-                ObjNotification.createNotification(qsTr("Error while executing script: ") + err, 2)
+            if (err !== "")
                 failure.open()
-            }
-            view.clearPending()
-            if (view.visible)
-                view.refresh()
         }
-        function onCurrentDatChanged() {
-            view.writing = false
-            view.clearPending()
-            view.selectRegister("")
-            if (view.visible && ObjDeviceMgr.currentConnected)
-                view.refresh()
-        }
-        function onDoneTask(err, ctx, dat) {
-            if (err === "" && ctx.endsWith("importRegisterFile") && view.visible)
-                view.refresh()
+        onSelectionChanged: registerList.currentIndex = selectedRow
+        onModelAboutToBeReset: keptContentY = registerList.contentY
+        onModelReset: {
+            registerList.contentY = Math.min(keptContentY, Math.max(0, registerList.contentHeight - registerList.height))
+            registerList.currentIndex = selectedRow
         }
     }
-
-    ListModel { id: registers }
-    ListModel { id: fields }
 
     component HeaderCell: Rectangle {
         property alias text: label.text
@@ -238,12 +101,12 @@ Rectangle {
                 objectName: "filter"
                 placeholderText: qsTr("Filter")
                 Layout.preferredWidth: 200
-                onAccepted: view.refresh()
+                onAccepted: registers.refresh()
             }
             OrvaneButton {
                 objectName: "refresh"
                 text: qsTr("Refresh")
-                onClicked: view.refresh()
+                onClicked: registers.refresh()
             }
             OrvaneButton {
                 objectName: "openEdit"
@@ -255,9 +118,9 @@ Rectangle {
             OrvaneButton {
                 objectName: "writeChanges"
                 visible: view.pendingCount > 0
-                enabled: !view.writing
+                enabled: !registers.writing
                 text: qsTr("Write ") + view.pendingText
-                onClicked: view.writeChanges()
+                onClicked: registers.writeChanges()
             }
             OrvaneButton {
                 objectName: "viewChanges"
@@ -301,10 +164,9 @@ Rectangle {
                     required property int index
                     required property string uid
                     required property string address
-                    required property string value
                     required property string name
-                    required property int size
-                    readonly property bool isPending: view.pending[uid] !== undefined
+                    required property string valueText
+                    required property bool pending
                     width: registerList.width
                     height: 28
                     // A light tint keeps the text readable in both themes.
@@ -320,10 +182,8 @@ Rectangle {
                         }
                         Cell {
                             objectName: "value_" + registerRow.uid
-                            text: registerRow.isPending
-                                  ? CodeTexts.hexText(parseInt(view.pending[registerRow.uid], 16), Math.ceil(registerRow.size / 4))
-                                  : CodeTexts.hexText(parseInt(registerRow.value, 16), Math.ceil(registerRow.size / 4))
-                            font.bold: registerRow.isPending
+                            text: registerRow.valueText
+                            font.bold: registerRow.pending
                             Layout.preferredWidth: registerList.width * registerList.widths[1]
                         }
                         Cell {
@@ -333,9 +193,9 @@ Rectangle {
                     }
                     MouseArea {
                         anchors.fill: parent
-                        onClicked: view.selectRegister(registerRow.uid)
+                        onClicked: registers.select(registerRow.uid)
                         onDoubleClicked: {
-                            view.selectRegister(registerRow.uid)
+                            registers.select(registerRow.uid)
                             view.openEditor()
                         }
                     }
@@ -348,7 +208,7 @@ Rectangle {
                 SplitView.preferredHeight: 200
                 SplitView.minimumHeight: 80
                 clip: true
-                model: fields
+                model: registers.fields
                 headerPositioning: ListView.OverlayHeader
                 ScrollBar.vertical: ScrollBar { }
                 readonly property var widths: [0.1, 0.1, 0.1, 0.2, 0.5]
@@ -399,16 +259,16 @@ Rectangle {
 
     ViewRegisterEdit {
         id: editor
-        onEdited: (uid, value) => view.setPending(uid, value)
+        registerMap: registers
     }
 
     RegisterScriptWindow {
         id: scriptWindow
-        onWriteAll: view.writeChanges()
-        onDiscardAll: view.clearPending()
+        onWriteAll: registers.writeChanges()
+        onDiscardAll: registers.clearPending()
     }
 
-    Dialog {
+    OrvaneDialog {
         id: failure
         objectName: "scriptFailure"
         title: qsTr("Register Map")

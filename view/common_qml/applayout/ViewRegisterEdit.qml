@@ -1,73 +1,40 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import applayout
 import controls
 import orvane.gui.brand
 import "codetexts.js" as CodeTexts
 
-// Edits one register bit by bit or as a hex number. Only bits of writable
-// fields can change: a typed value that touches any other bit is refused
-// and the field shows the value again.
-Dialog {
+// Edits the selected register of a register map, bit by bit or as a hex
+// number. Only bits of writable fields can change: the model refuses a typed
+// value that touches any other bit, and the field shows the value again.
+OrvaneDialog {
     id: editor
     objectName: "viewRegisterEdit"
-    property string uid: ""
-    property string address: ""
-    property string name: ""
-    property int size: 8
-    // What the chip holds, and what the editor shows (with a pending change).
-    property int deviceValue: 0
-    property int value: 0
-    property var fields: []
+    required property RegisterMapModel registerMap
+    readonly property int size: registerMap.selectedSize
+    readonly property real value: registerMap.selectedValue
     readonly property int digits: Math.max(1, Math.ceil(size / 4))
-    readonly property int writableMask: {
-        let mask = 0
-        for (const field of fields) {
-            if (String(field.access).toLowerCase().indexOf("w") < 0)
-                continue
-            const start = parseInt(field.start)
-            const width = parseInt(field.size)
-            for (let bit = start; bit < start + width && bit < size; ++bit)
-                mask |= (1 << bit)
-        }
-        return mask
-    }
-
-    // Emitted for every change the user makes, and for a discard.
-    signal edited(string uid, int value)
 
     function canWrite(bit) {
-        return ((writableMask >> bit) & 1) === 1
+        return Math.floor(registerMap.selectedWritableMask / Math.pow(2, bit)) % 2 === 1
     }
 
-    // Returns whether the text was taken.
-    function applyText(text) {
-        const digitsOnly = String(text).trim().replace(/^0[xX]/, "")
-        const typed = /^[0-9A-Fa-f]+$/.test(digitsOnly) ? parseInt(digitsOnly, 16) : NaN
-        if (isNaN(typed) || ((typed ^ value) & ~writableMask) !== 0) {
-            hexField.text = CodeTexts.hexText(value, digits)
-            return false
-        }
-        setValue(typed)
-        return true
+    function isSet(bit) {
+        return Math.floor(value / Math.pow(2, bit)) % 2 === 1
     }
 
-    function setValue(newValue) {
-        value = newValue
+    function showValue() {
         hexField.text = CodeTexts.hexText(value, digits)
-        edited(uid, value)
     }
 
-    title: qsTr("Edit Register") + " (" + address + ") " + name + " " + CodeTexts.hexText(value, digits)
+    title: qsTr("Edit Register") + " (" + registerMap.selectedAddress + ") " + registerMap.selectedName + " "
+           + CodeTexts.hexText(value, digits)
     modal: true
     anchors.centerIn: Overlay.overlay
-    palette.window: ObjBrand.window
-    palette.windowText: ObjBrand.windowText
-    palette.base: ObjBrand.base
-    palette.text: ObjBrand.text
-    palette.button: ObjBrand.button
-    palette.buttonText: ObjBrand.buttonText
-    onOpened: hexField.text = CodeTexts.hexText(value, digits)
+    onOpened: showValue()
+    onValueChanged: showValue()
 
     contentItem: ColumnLayout {
         spacing: 12
@@ -83,7 +50,11 @@ Dialog {
                     regularExpression: new RegExp("(0[xX])?[0-9A-Fa-f]{0," + editor.digits + "}")
                 }
                 Layout.preferredWidth: 120
-                onEditingFinished: editor.applyText(text)
+                // Taken or refused, the field shows the model's value again.
+                onEditingFinished: {
+                    editor.registerMap.setSelectedText(text)
+                    editor.showValue()
+                }
             }
         }
 
@@ -109,13 +80,13 @@ Dialog {
                     OrvaneButton {
                         objectName: "bit" + bitCell.bit
                         checkable: editor.canWrite(bitCell.bit)
-                        checked: ((editor.value >> bitCell.bit) & 1) === 1
+                        checked: editor.isSet(bitCell.bit)
                         enabled: checkable
                         text: checked ? "1" : "0"
                         implicitWidth: 34
                         onToggled: {
-                            editor.setValue(editor.value ^ (1 << bitCell.bit))
-                            checked = Qt.binding(() => ((editor.value >> bitCell.bit) & 1) === 1)
+                            editor.registerMap.toggleSelectedBit(bitCell.bit)
+                            checked = Qt.binding(() => editor.isSet(bitCell.bit))
                         }
                     }
                 }
@@ -128,7 +99,7 @@ Dialog {
             OrvaneButton {
                 objectName: "discard"
                 text: qsTr("Discard Changes")
-                onClicked: editor.setValue(editor.deviceValue)
+                onClicked: editor.registerMap.discardSelected()
             }
             OrvaneButton {
                 text: qsTr("Close")

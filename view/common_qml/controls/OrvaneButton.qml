@@ -7,9 +7,8 @@ Button {
     property color borderColor: "transparent"
 
     opacity: enabled ? 1.0 : 0.3
-    palette.button: ObjBrand.button
-    palette.buttonText: ObjBrand.buttonText
-    palette.highlight: ObjBrand.highlight
+    // The outline is drawn from the window colour; in a group that tints its
+    // window the control keeps the window's outline.
     palette.window: ObjBrand.window
 
     FocusBorder { borderColor: control.borderColor }

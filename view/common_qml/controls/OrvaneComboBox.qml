@@ -8,14 +8,9 @@ ComboBox {
     property bool scrollable: true
 
     opacity: enabled ? 1.0 : 0.3
-    palette.base: ObjBrand.base
-    palette.text: ObjBrand.text
-    palette.button: ObjBrand.button
-    palette.buttonText: ObjBrand.buttonText
+    // The outline is drawn from the window colour; in a group that tints its
+    // window the control keeps the window's outline.
     palette.window: ObjBrand.window
-    palette.windowText: ObjBrand.windowText
-    palette.highlight: ObjBrand.highlight
-    palette.highlightedText: ObjBrand.highlightedText
 
     FocusBorder { borderColor: control.borderColor }
     WheelStepper {

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import orvane.gui.brand
 
 SpinBox {
     id: control
@@ -9,12 +8,6 @@ SpinBox {
 
     editable: true
     opacity: enabled ? 1.0 : 0.3
-    palette.base: ObjBrand.base
-    palette.text: ObjBrand.text
-    palette.button: ObjBrand.button
-    palette.buttonText: ObjBrand.buttonText
-    palette.highlight: ObjBrand.highlight
-    palette.highlightedText: ObjBrand.highlightedText
 
     FocusBorder { borderColor: control.borderColor }
     WheelStepper {
