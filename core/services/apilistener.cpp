@@ -22,6 +22,10 @@ ApiListener::ApiListener(QObject *parent) : QTcpServer(parent)
 {
     m_idleCheck.setInterval(1s);
     connect(&m_idleCheck, &QTimer::timeout, this, &ApiListener::closeIdle);
+    // An accept that fails for want of descriptors (or memory) makes
+    // QTcpServer pause accepting for good: it would never serve again, even
+    // once the descriptors are free.
+    connect(this, &QTcpServer::acceptError, this, &ApiListener::resumeLater);
 }
 
 bool ApiListener::start(const QHostAddress &address, quint16 port)
@@ -71,13 +75,18 @@ bool ApiListener::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::SockAct && ++m_wakeupsWithoutAccept > maxWakeupsWithoutAccept) {
         pauseAccepting();
-        QTimer::singleShot(acceptRetry, this, [this] {
-            m_wakeupsWithoutAccept = 0;
-            resumeAccepting();
-        });
+        resumeLater();
         return true;
     }
     return QTcpServer::eventFilter(watched, event);
+}
+
+void ApiListener::resumeLater()
+{
+    QTimer::singleShot(acceptRetry, this, [this] {
+        m_wakeupsWithoutAccept = 0;
+        resumeAccepting();
+    });
 }
 
 void ApiListener::closeIdle()

@@ -29,6 +29,8 @@ protected:
 
 private:
     void closeIdle();
+    // Accepting again after acceptRetry, once it has paused.
+    void resumeLater();
 
     QList<ApiConnection *> m_connections;
     QTimer m_idleCheck;
