@@ -18,6 +18,7 @@
 #include "i2c/i2csvc.h"
 #include "i2c/i2cworker.h"
 #include "i2c/vslave.h"
+#include "readdriver.h"
 #include "services/commslog.h"
 
 #include <QCoreApplication>
@@ -31,59 +32,6 @@
 #include <cstdio>
 #include <functional>
 #include <vector>
-
-class Driver : public QObject
-{
-    Q_OBJECT
-public:
-    Driver(I2cWorker *worker, int operations)
-        : m_operations(operations)
-    {
-        m_samples.reserve(std::size_t(operations));
-        connect(this, &Driver::doReadRegister, worker, &I2cWorker::doReadRegister);
-        connect(worker, &I2cWorker::doneReadRegister, this, &Driver::onDone);
-    }
-
-    void start()
-    {
-        m_clock.start();
-        next();
-    }
-
-    const std::vector<qint64> &samples() const { return m_samples; }
-    int failures() const { return m_failures; }
-
-signals:
-    void doReadRegister(const QString &ctx, const QString &dat, const QByteArray &regAddr,
-                        signed char size);
-    void finished();
-
-private:
-    void next()
-    {
-        m_sent = m_clock.nsecsElapsed();
-        // The dummy's own id: the default adapter may be a real bus.
-        emit doReadRegister(QStringLiteral("bench"), QStringLiteral("0xbe4c:0x70:bvr60600"),
-                            QByteArray("\x41", 1), 1);
-    }
-
-    void onDone(const QString &err)
-    {
-        m_samples.push_back(m_clock.nsecsElapsed() - m_sent);
-        if (!err.isEmpty())
-            ++m_failures;
-        if (int(m_samples.size()) < m_operations)
-            next();
-        else
-            emit finished();
-    }
-
-    QElapsedTimer m_clock;
-    qint64 m_sent = 0;
-    int m_operations;
-    int m_failures = 0;
-    std::vector<qint64> m_samples;
-};
 
 class BenchSlave : public VSlave
 {
@@ -147,12 +95,6 @@ static ScriptFigures runScript(I2cSvc *svc, const QString &dat, const QStringLis
     return figures;
 }
 
-static double percentile(std::vector<qint64> sorted, double p)
-{
-    const std::size_t index = std::min(sorted.size() - 1, std::size_t(p * double(sorted.size())));
-    return double(sorted[index]) / 1000.0;
-}
-
 int main(int argc, char **argv)
 {
     // Never touch the user's settings store.
@@ -172,24 +114,22 @@ int main(int argc, char **argv)
     thread.start();
     QMetaObject::invokeMethod(worker, &I2cWorker::doScanForDongles, Qt::BlockingQueuedConnection);
 
-    Driver driver(worker, operations);
-    QObject::connect(&driver, &Driver::finished, &app, &QCoreApplication::quit);
-    QMetaObject::invokeMethod(&driver, &Driver::start, Qt::QueuedConnection);
+    ReadDriver driver(worker);
+    int failures = 0;
     QElapsedTimer wall;
     wall.start();
-    app.exec();
+    // The dummy's own id: the default adapter may be a real bus.
+    const Samples samples = driver.run(QStringLiteral("0xbe4c:0x70:bvr60600"), operations, failures);
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
 
     thread.quit();
     thread.wait();
 
-    std::vector<qint64> sorted = driver.samples();
-    std::sort(sorted.begin(), sorted.end());
     std::printf("register read on the dummy adapter, bare worker, request to completion, "
                 "%d operations (%d failed)\n",
-                operations, driver.failures());
+                operations, failures);
     std::printf("  median %.1f us, p90 %.1f us, p99 %.1f us, %.0f operations/s\n",
-                percentile(sorted, 0.5), percentile(sorted, 0.9), percentile(sorted, 0.99),
+                percentile(samples, 0.5), percentile(samples, 0.9), percentile(samples, 0.99),
                 operations / seconds);
 
     // Through the service, on a simulated slave.
@@ -270,7 +210,6 @@ int main(int argc, char **argv)
                 "simulated slave: median %.2f ms\n",
                 static_cast<long long>(data.size()), bulk[bulk.size() / 2]);
 
-    return driver.failures() == 0 && complete ? 0 : 1;
+    return failures == 0 && complete ? 0 : 1;
 }
 
-#include "bench_i2c.moc"

@@ -19,6 +19,7 @@
 #include "dongles/i2cdevdongle.h"
 #include "emulatedi2cbus.h"
 #include "i2c/i2cworker.h"
+#include "readdriver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -38,15 +39,6 @@
 
 namespace {
 
-using Samples = std::vector<qint64>;
-
-double percentile(Samples sorted, double p)
-{
-    std::sort(sorted.begin(), sorted.end());
-    const std::size_t index = std::min(sorted.size() - 1, std::size_t(p * double(sorted.size())));
-    return double(sorted[index]) / 1000.0;
-}
-
 // Times fn once per operation, in nanoseconds; false from fn is a failure.
 Samples timed(int operations, int &failures, const std::function<bool()> &fn)
 {
@@ -63,64 +55,6 @@ Samples timed(int operations, int &failures, const std::function<bool()> &fn)
 }
 
 } // namespace
-
-// Register reads through the worker, one at a time, request to completion.
-class Driver : public QObject
-{
-    Q_OBJECT
-public:
-    explicit Driver(I2cWorker *worker)
-    {
-        connect(this, &Driver::doReadRegister, worker, &I2cWorker::doReadRegister);
-        connect(worker, &I2cWorker::doneReadRegister, this, &Driver::onDone);
-    }
-
-    Samples run(const QString &dat, int operations, int &failures)
-    {
-        m_dat = dat;
-        m_operations = operations;
-        m_samples.clear();
-        m_samples.reserve(std::size_t(operations));
-        m_failures = 0;
-        QEventLoop loop;
-        connect(this, &Driver::finished, &loop, &QEventLoop::quit);
-        m_clock.start();
-        next();
-        loop.exec();
-        failures += m_failures;
-        return m_samples;
-    }
-
-signals:
-    void doReadRegister(const QString &ctx, const QString &dat, const QByteArray &regAddr,
-                        signed char size);
-    void finished();
-
-private:
-    void next()
-    {
-        m_sent = m_clock.nsecsElapsed();
-        emit doReadRegister(QStringLiteral("bench"), m_dat, QByteArray("\x41", 1), 1);
-    }
-
-    void onDone(const QString &err)
-    {
-        m_samples.push_back(m_clock.nsecsElapsed() - m_sent);
-        if (!err.isEmpty())
-            ++m_failures;
-        if (int(m_samples.size()) < m_operations)
-            next();
-        else
-            emit finished();
-    }
-
-    QString m_dat;
-    int m_operations = 0;
-    int m_failures = 0;
-    QElapsedTimer m_clock;
-    qint64 m_sent = 0;
-    Samples m_samples;
-};
 
 int main(int argc, char **argv)
 {
@@ -189,7 +123,7 @@ int main(int argc, char **argv)
     QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     thread.start();
     QMetaObject::invokeMethod(worker, &I2cWorker::doScanForDongles, Qt::BlockingQueuedConnection);
-    Driver driver(worker);
+    ReadDriver driver(worker);
 
     int failures = 0;
     Samples raw, rawHeap, direct, workerBus, workerDummy;
@@ -239,4 +173,3 @@ int main(int argc, char **argv)
     return failures == 0 ? 0 : 1;
 }
 
-#include "bench_i2cdev.moc"
