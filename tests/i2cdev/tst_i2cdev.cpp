@@ -352,19 +352,34 @@ private slots:
     // disconnection (no hang), the chip is reported removed, and the line
     // that finds the bus gone drops it from the registry and gives its
     // descriptor back, which the kernel waits for before it can finish
-    // removing the adapter.
+    // removing the adapter. A driver that answers the unplug with the same
+    // code as a NACK (i2c-tiny-usb) is told apart by the kernel no longer
+    // listing the bus; otherwise the bridge read as a chip not answering.
+    void busVanishesMidScript_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("ENODEV") << int(ENODEV) << QStringLiteral("No such device");
+        QTest::addRow("EREMOTEIO, bus no longer listed") << int(EREMOTEIO) << QStringLiteral("Remote I/O error");
+    }
+
     void busVanishesMidScript()
     {
+        QFETCH(int, code);
+        QFETCH(QString, text);
         bus->addBus(1, "i2c-tiny-usb at bus 001 device 004");
         start();
         QSignalSpy removed(svc, &I2cSvc::eventSlaveRemoved);
-        bus->with(1, [](EmulatedI2cBus::Bus &b) { b.chip.unplugAfter = 2; });
+        bus->with(1, [code](EmulatedI2cBus::Bus &b) {
+            b.chip.unplugAfter = 2;
+            b.unplugErrno = code;
+        });
         QString err;
         const QStringList dropped = AdapterTest::announced(svc, &I2cSvc::eventDongleRemoved, [&] {
             svc->waitRunScript(chip, QStringList(5, QStringLiteral("read_register 41 1")), err);
         });
         QCOMPARE(err.split(QLatin1Char('\n')),
-                 QStringList(3, QStringLiteral("readRegister failed with error i2c-1 is gone (No such device) [disconnected]")));
+                 QStringList(3, QStringLiteral("readRegister failed with error i2c-1 is gone (%1) [disconnected]").arg(text)));
         QVERIFY(removed.contains({ chip }));
         QCOMPARE(dropped, QStringList({ "=i2c-tiny-usb at bus 001 device 004", "i2c-1=i2c-tiny-usb at bus 001 device 004" }));
         QCOMPARE(bus->openDescriptors(1), 0);
