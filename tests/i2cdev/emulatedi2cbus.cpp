@@ -271,15 +271,16 @@ void EmulatedI2cBus::transfer(Bus &bus, _UMockdevIoctlClient *client)
         return;
     }
     // usb/error-codes.rst: a USB bridge that was unplugged fails its
-    // transfers with ENODEV ("device or bus doesn't exist"); the kernel
-    // removes the bus's i2c-dev class entry at the same time (i2c-dev.c,
-    // i2cdev_detach_adapter).
+    // transfers with ENODEV ("device or bus doesn't exist"), unless its
+    // driver maps every failed USB transfer to one code of its own
+    // (i2c-tiny-usb.c, usb_xfer: EREMOTEIO); the kernel removes the bus's
+    // i2c-dev class entry at the same time (i2c-dev.c, i2cdev_detach_adapter).
     const bool wasListed = bus.listed;
     if (!bus.chip.begin()) {
         bus.listed = false;
         if (wasListed)
             umockdev_testbed_remove_device(m_testbed, bus.sysPath.c_str());
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        umockdev_ioctl_client_complete(client, -1, bus.unplugErrno);
         return;
     }
     ++bus.transfers;

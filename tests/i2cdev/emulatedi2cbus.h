@@ -14,6 +14,8 @@
 
 #include <linux/i2c.h>
 
+#include <cerrno>
+
 #include <map>
 #include <memory>
 #include <mutex>
@@ -51,6 +53,7 @@ public:
         unsigned long functionality = FullI2c;
         std::string sysPath;
         bool listed = true;           // the kernel still lists the bus
+        int unplugErrno = ENODEV;     // what the driver answers once unplugged
         int transfers = 0;            // I2C_RDWR calls answered
         std::set<uint16_t> addressed; // every slave address a message went to
         std::vector<Message> last;    // the messages of the last I2C_RDWR

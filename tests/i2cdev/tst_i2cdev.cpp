@@ -263,6 +263,56 @@ private slots:
         QCOMPARE(err, QString());
     }
 
+    // Bulk transfers in the worker's packets, as the chip sees them: each
+    // packet read is one combined transfer that asks for the chip's whole
+    // 512-byte reply after a repeated start, and each packet written is one
+    // message; what the bus read is what the caller gets.
+    void packets_data()
+    {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("transfers");
+        QTest::addColumn<QByteArray>("sent"); // how the last write message starts
+        QTest::addRow("read one packet") << false << 10 << 1 << QByteArray("\xb0\x00\x03\xc1\x00", 5);
+        QTest::addRow("read two packets") << false << 600 << 2 << QByteArray("\xb0\x00\x03\xc1\x01", 5);
+        QTest::addRow("write command only") << true << 0 << 1 << QByteArray("\xb0\xc2");
+        QTest::addRow("write two packets") << true << 600 << 2 << QByteArray("\xb0\xc2\x00\x5a\x01\x11", 6);
+    }
+
+    void packets()
+    {
+        QFETCH(bool, write);
+        QFETCH(int, size);
+        QFETCH(int, transfers);
+        QFETCH(QByteArray, sent);
+        bus->addBus(1, "i2c-tiny-usb at bus 001 device 004");
+        start();
+        QSignalSpy done(svc, write ? &I2cSvc::doneWriteBulk : &I2cSvc::doneReadBulk);
+        if (write)
+            emit svc->doWriteBulk("w", chip, "\xb0", "\xc2", QByteArray(size, '\x11'), 0);
+        else
+            emit svc->doReadBulk("r", chip, "\xb0", "\xc1", quint16(size));
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(done.first().at(0).toString(), QString());
+        const auto wire = bus->with(1, [](EmulatedI2cBus::Bus &b) { return std::make_pair(b.transfers, b.last); });
+        QCOMPARE(wire.first, transfers);
+        const std::vector<EmulatedI2cBus::Message> &last = wire.second;
+        QCOMPARE(int(last.size()), write ? 1 : 2);
+        QVERIFY(!last.front().read);
+        const QByteArray message(reinterpret_cast<const char *>(last.front().bytes.data()),
+                                 qsizetype(last.front().bytes.size()));
+        QCOMPARE(message.left(sent.size()), sent);
+        if (!write) {
+            QVERIFY(last.back().read);
+            const QByteArray reply(reinterpret_cast<const char *>(last.back().bytes.data()),
+                                   qsizetype(last.back().bytes.size()));
+            QCOMPARE(reply.size(), 512);
+            const QByteArray data = done.first().at(5).toByteArray();
+            QCOMPARE(data.size(), transfers * 512);
+            QCOMPARE(data.right(512), reply);
+        }
+    }
+
     // A NACK is the chip (or nobody) not answering on a bus that works: the
     // line fails with its own text, the chip is not reported removed, and
     // the next transfer goes through.
@@ -302,19 +352,34 @@ private slots:
     // disconnection (no hang), the chip is reported removed, and the line
     // that finds the bus gone drops it from the registry and gives its
     // descriptor back, which the kernel waits for before it can finish
-    // removing the adapter.
+    // removing the adapter. A driver that answers the unplug with the same
+    // code as a NACK (i2c-tiny-usb) is told apart by the kernel no longer
+    // listing the bus; otherwise the bridge read as a chip not answering.
+    void busVanishesMidScript_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("ENODEV") << int(ENODEV) << QStringLiteral("No such device");
+        QTest::addRow("EREMOTEIO, bus no longer listed") << int(EREMOTEIO) << QStringLiteral("Remote I/O error");
+    }
+
     void busVanishesMidScript()
     {
+        QFETCH(int, code);
+        QFETCH(QString, text);
         bus->addBus(1, "i2c-tiny-usb at bus 001 device 004");
         start();
         QSignalSpy removed(svc, &I2cSvc::eventSlaveRemoved);
-        bus->with(1, [](EmulatedI2cBus::Bus &b) { b.chip.unplugAfter = 2; });
+        bus->with(1, [code](EmulatedI2cBus::Bus &b) {
+            b.chip.unplugAfter = 2;
+            b.unplugErrno = code;
+        });
         QString err;
         const QStringList dropped = AdapterTest::announced(svc, &I2cSvc::eventDongleRemoved, [&] {
             svc->waitRunScript(chip, QStringList(5, QStringLiteral("read_register 41 1")), err);
         });
         QCOMPARE(err.split(QLatin1Char('\n')),
-                 QStringList(3, QStringLiteral("readRegister failed with error i2c-1 is gone (No such device) [disconnected]")));
+                 QStringList(3, QStringLiteral("readRegister failed with error i2c-1 is gone (%1) [disconnected]").arg(text)));
         QVERIFY(removed.contains({ chip }));
         QCOMPARE(dropped, QStringList({ "=i2c-tiny-usb at bus 001 device 004", "i2c-1=i2c-tiny-usb at bus 001 device 004" }));
         QCOMPARE(bus->openDescriptors(1), 0);
