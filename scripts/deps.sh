@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev libgl-dev
     qt6-declarative-dev-tools   # qmlcachegen compiles the QML at build time; qmllint
     libusb-1.0-0-dev
-    umockdev libumockdev-dev   # the pod test runs libusb on an emulated usbfs
+    umockdev libumockdev-dev   # the pod and kernel-bus tests run on emulated device nodes
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qttest qt6-qpa-plugins
@@ -16,7 +16,6 @@ packages=(
     qml6-module-qtcharts qml6-module-qt-labs-folderlistmodel fonts-inter
     qt6-httpserver-dev qt6-websockets-dev
     curl python3
-    umockdev libumockdev-dev
     dpkg-dev file desktop-file-utils
 )
 
