@@ -265,6 +265,11 @@ private slots:
         svc->waitWriteRegister(chip, "\x41", "\x07", err);
         QTRY_VERIFY_WITH_TIMEOUT(mgr->isConnected(chip), 10000);
         QCOMPARE(readRegister(svc, chip, "\x40", 1, err), QByteArray("\x11"));
+        // Found under the default bridge's own id, the chip is still the
+        // project's: the service says which bridge the empty id names.
+        mgr->disconnectDevice(chip);
+        QCOMPARE(scanForChips(svc, "0x1234", { 0x70 }), QStringList({ "0x1234" + chip }));
+        QVERIFY(mgr->isConnected(chip));
 
         fake->call("fake_ft4222_set_connected", 0); // the second bridge
         QTRY_COMPARE_WITH_TIMEOUT(mgr->dongleIds(), QStringList({ "", "0x1234" }), 10000);
