@@ -246,6 +246,8 @@ FAKE_EXPORT uint32_t FT_Close(void *handle)
     return handles.erase(reinterpret_cast<uintptr_t>(handle)) ? Ok : InvalidHandle;
 }
 
+// Read and write timeouts in milliseconds, kept per handle; an invalid handle
+// is refused (D2XX Programmer's Guide, FT_SetTimeouts).
 FAKE_EXPORT uint32_t FT_SetTimeouts(void *handle, uint32_t readMs, uint32_t writeMs)
 {
     std::lock_guard<std::mutex> locker(lock);
