@@ -23,15 +23,18 @@ export ASAN_OPTIONS="detect_leaks=0"  # Qt's one-time allocations are not leaks
 count_findings() { find "$findings" -maxdepth 1 -type f | wc -l; }
 
 deadline=$((SECONDS + seconds))
+stamp=$findings.stamp
 while [ "$SECONDS" -lt "$deadline" ]; do
-    before=$(count_findings)
+    touch "$stamp"
     rc=0
     "$fuzzer" "$corpus" tests/fuzz/corpus -max_total_time=$((deadline - SECONDS)) -max_len=4096 \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$findings/" || rc=$?
     [ "$rc" -eq 0 ] && break
-    if [ "$(count_findings)" -eq "$before" ]; then
-        # Stopped without a new input to show for it: once more would end the same way.
-        echo "fuzz.sh: the fuzzer ended with exit code $rc and no new finding; stopping" >&2
+    # A finding found again keeps its name, so what counts is whether this
+    # run wrote one at all, not whether the folder holds more.
+    if [ -z "$(find "$findings" -maxdepth 1 -type f -newer "$stamp")" ]; then
+        # Stopped without an input to show for it: once more would end the same way.
+        echo "fuzz.sh: the fuzzer ended with exit code $rc and wrote no finding; stopping" >&2
         break
     fi
     # An input of the working corpus that now hangs would stop every later run at once.
