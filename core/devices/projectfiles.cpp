@@ -59,14 +59,21 @@ QString ProjectFiles::openProject(const QString &filename)
     return err;
 }
 
-QString ProjectFiles::openProjectFile(const QString &filename)
+QString ProjectFiles::readSections(const QString &filename, QMap<QString, QVariantMap> &sections) const
 {
     if (!m_project)
         return QStringLiteral("project has not been initialized");
-    QMap<QString, QVariantMap> sections;
     QString err;
     if (!m_project->read(filename, sections, err))
         return err.isEmpty() ? QStringLiteral("cannot read %1").arg(filename) : err;
+    return {};
+}
+
+QString ProjectFiles::openProjectFile(const QString &filename)
+{
+    QMap<QString, QVariantMap> sections;
+    if (QString err = readSections(filename, sections); !err.isEmpty())
+        return err;
 
     const QStringList dats = m_roster.dats();
     for (const QString &dat : dats) {
@@ -153,12 +160,9 @@ QString ProjectFiles::loadDeviceInProject(const QString &dat, const QString &fil
         return QStringLiteral("Device %1 is incorrectly formatted").arg(dat);
     if (!m_roster.contains(dat))
         return QStringLiteral("Device %1 does not exist").arg(dat);
-    if (!m_project)
-        return QStringLiteral("project has not been initialized");
     QMap<QString, QVariantMap> sections;
-    QString err;
-    if (!m_project->read(filename, sections, err))
-        return err.isEmpty() ? QStringLiteral("cannot read %1").arg(filename) : err;
+    if (QString err = readSections(filename, sections); !err.isEmpty())
+        return err;
     if (!sections.contains(fromDeviceName))
         return {};
 

@@ -55,6 +55,8 @@ signals:
     void projectDevicesChanged();
 
 private:
+    // The file's sections, or why they cannot be had.
+    QString readSections(const QString &filename, QMap<QString, QVariantMap> &sections) const;
     QString openProjectFile(const QString &filename);
     void notifyOutcome(const QString &err, const QString &succeeded, const QString &failed,
                        const QString &filename) const;
